@@ -1,0 +1,111 @@
+#include "driver/conversion.h"
+
+#include <algorithm>
+
+#include "driver/text_rules.h"
+#include "platform/launcher.h"
+#include "platform/process.h"
+
+namespace mirrorpdf {
+
+namespace {
+
+const std::u16string SEPARATOR(1, NATIVE_SYNTAX.separator);
+
+bool starts_with(std::u16string_view text, std::u16string_view prefix) {
+  return text.substr(0, prefix.size()) == prefix;
+}
+
+bool is_page(const std::u16string& name) {
+  const std::u16string extension = lower_case(extension_of(name));
+  return text_equal(extension, u"html") || text_equal(extension, u"htm");
+}
+
+void convert_page(ConversionRun& run, const std::u16string& name, const std::u16string& full) {
+  // The relative part is everything after the leading source root; splitting
+  // at the root's text would go wrong where that text recurs further on.
+  std::u16string target = run.target_root;
+  if (starts_with(full, run.source_root)) {
+    target.append(full, run.source_root.size());
+  } else {
+    target += field_at(full, 2, run.source_root);
+  }
+  target = left_part(target, static_cast<long long>(target.size() - extension_of(name).size()));
+  target += u"pdf";
+
+  ensure_target_folder(run, folder_of(target));
+
+  const std::u16string parameters = quote_argument(full) + u" " + quote_argument(target);
+  launch_program(run.converter_path, parameters, u"", LAUNCH_WAIT | LAUNCH_HIDE);
+}
+
+}  // namespace
+
+int ensure_target_folder(ConversionRun& run, const std::u16string& folder_text) {
+  const std::u16string folder = trim_trailing(folder_text, SEPARATOR);
+  if (text_equal(folder, run.last_target_folder)) return 1;
+  run.last_target_folder = folder;
+  if (path_size(folder) == PATH_IS_FOLDER) return 1;
+
+  // Every missing level below the target root, top-down: a page deep in the
+  // tree may come before any page of the folders above it.
+  if (starts_with(folder, run.target_root)) {
+    for (std::size_t at = folder.find(NATIVE_SYNTAX.separator, run.target_root.size());
+         at != std::u16string::npos; at = folder.find(NATIVE_SYNTAX.separator, at + 1)) {
+      const std::u16string level = folder.substr(0, at);
+      if (path_size(level) != PATH_IS_FOLDER) make_folder(level);
+    }
+  }
+  make_folder(folder);
+  return 1;
+}
+
+void convert_folder(ConversionRun& run, const std::u16string& folder_text) {
+  const std::u16string folder = trim_trailing(folder_text, SEPARATOR);
+
+  FolderIdentity identity{};
+  const bool known = folder_identity(folder, &identity) != 0;
+  if (known) {
+    if (std::find(run.walk_path.begin(), run.walk_path.end(), identity) != run.walk_path.end()) return;
+    run.walk_path.push_back(identity);
+  }
+
+  const ListingHandle handle = open_listing(folder, u"*.*");
+  if (handle != nullptr) {
+    while (next_entry(handle) != 0) {
+      const int kind = entry_kind(handle);
+      const std::u16string name = entry_name(handle);
+      if (text_equal(name, u".") || text_equal(name, u"..")) continue;
+      const std::u16string full = folder + SEPARATOR + name;
+      if (kind == ENTRY_FOLDER) {
+        convert_folder(run, full);
+      } else if (kind == ENTRY_FILE && is_page(name)) {
+        convert_page(run, name, full);
+      }
+    }
+    close_listing(handle);
+  }
+
+  if (known) run.walk_path.pop_back();
+}
+
+void run_conversion(const std::u16string& own_folder) {
+  ConversionRun run;
+  run.converter_path = own_folder + std::u16string(CONVERTER_NAME);
+  run.source_root = own_folder + std::u16string(SOURCE_ROOT_NAME);
+  run.target_root = own_folder + std::u16string(TARGET_ROOT_NAME);
+
+  // A file of that name stays; creation then fails and pages are still
+  // handed over.
+  if (path_size(run.target_root) != PATH_IS_FOLDER) make_folder(run.target_root);
+
+  convert_folder(run, run.source_root);
+}
+
+void convert_all() {
+  run_conversion(folder_of(own_program_path()));
+  close_all_listings();
+  end_process(0);
+}
+
+}  // namespace mirrorpdf

@@ -1,0 +1,133 @@
+// A stand-in converter for the tests. It appends what it was started with to
+// the log named by MIRRORPDF_RECORD (every value hex-encoded, one field a
+// line, so any name survives), notices a run that overlaps another, and
+// writes its second argument as the target file.
+//
+// MIRRORPDF_RECORD_MODE changes its behaviour: "exit7" exits with 7,
+// "crash" dies by a signal (an access violation on Windows), "noisy" writes
+// to stdout and stderr, "slow" sleeps before it writes.
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <string_view>
+#include <thread>
+
+#ifdef _WIN32
+#include <windows.h>
+#else
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+#endif
+
+namespace {
+
+std::string hex(std::string_view bytes) {
+  static const char digits[] = "0123456789abcdef";
+  std::string out;
+  for (const char c : bytes) {
+    out += digits[static_cast<unsigned char>(c) >> 4];
+    out += digits[static_cast<unsigned char>(c) & 15];
+  }
+  return out;
+}
+
+std::string environment(const char* name) {
+  const char* value = std::getenv(name);
+  return value == nullptr ? std::string() : std::string(value);
+}
+
+#ifdef _WIN32
+std::string utf8(const wchar_t* text) {
+  const int size = WideCharToMultiByte(CP_UTF8, 0, text, -1, nullptr, 0, nullptr, nullptr);
+  std::string out(size > 0 ? static_cast<std::size_t>(size) : 0, '\0');
+  if (size > 0) WideCharToMultiByte(CP_UTF8, 0, text, -1, out.data(), size, nullptr, nullptr);
+  if (!out.empty()) out.pop_back();
+  return out;
+}
+#endif
+
+// True when no other run holds the lock; takes it.
+bool take_lock(const std::string& lock) {
+#ifdef _WIN32
+  return CreateDirectoryA(lock.c_str(), nullptr) != 0;
+#else
+  return mkdir(lock.c_str(), 0700) == 0;
+#endif
+}
+
+}  // namespace
+
+#ifdef _WIN32
+int wmain(int argc, wchar_t** wargv) {
+#else
+int main(int argc, char** argv) {
+#endif
+  const std::string log = environment("MIRRORPDF_RECORD");
+  const std::string mode = environment("MIRRORPDF_RECORD_MODE");
+  const std::string lock = log + ".busy";
+
+  std::string record = "run\n";
+  if (!take_lock(lock)) record += "overlap\n";
+
+#ifdef _WIN32
+  std::string arguments[3];
+  for (int i = 1; i < argc && i < 3; ++i) arguments[i] = utf8(wargv[i]);
+  for (int i = 1; i < argc; ++i) record += "arg " + hex(utf8(wargv[i])) + "\n";
+  record += "cmdline " + hex(utf8(GetCommandLineW())) + "\n";
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  GetStartupInfoW(&startup);
+  record += "show " + std::to_string(startup.wShowWindow) + "\n";
+  record += "startflags " + std::to_string(startup.dwFlags) + "\n";
+  wchar_t cwd[4096];
+  if (GetCurrentDirectoryW(4096, cwd) != 0) record += "cwd " + hex(utf8(cwd)) + "\n";
+#else
+  for (int i = 1; i < argc; ++i) record += "arg " + hex(argv[i]) + "\n";
+  record += std::string("own_session ") + (getsid(0) == getpid() ? "1" : "0") + "\n";
+  struct stat out_status, null_status;
+  const bool out_null = fstat(1, &out_status) == 0 && stat("/dev/null", &null_status) == 0 &&
+                        out_status.st_rdev == null_status.st_rdev && S_ISCHR(out_status.st_mode);
+  record += std::string("stdout_null ") + (out_null ? "1" : "0") + "\n";
+  char cwd[4096];
+  if (getcwd(cwd, sizeof cwd) != nullptr) record += "cwd " + hex(cwd) + "\n";
+#endif
+  record += "end\n";
+
+  if (!log.empty()) {
+    std::ofstream out(log, std::ios::binary | std::ios::app);
+    out << record;
+  }
+
+  if (mode == "noisy") {
+    std::fputs("recorder on stdout\n", stdout);
+    std::fputs("recorder on stderr\n", stderr);
+  }
+  if (mode == "slow") std::this_thread::sleep_for(std::chrono::milliseconds(150));
+
+  if (argc == 3) {
+#ifdef _WIN32
+    std::ofstream target(std::filesystem::path(wargv[2]), std::ios::binary);
+    target << "converted " << utf8(wargv[1]);
+#else
+    std::ofstream target(argv[2], std::ios::binary);
+    target << "converted " << argv[1];
+#endif
+  }
+
+#ifdef _WIN32
+  RemoveDirectoryA(lock.c_str());
+#else
+  rmdir(lock.c_str());
+#endif
+  if (mode == "exit7") return 7;
+  if (mode == "crash") {
+    volatile int* nowhere = nullptr;
+    *nowhere = 1;
+  }
+  return 0;
+}
