@@ -22,6 +22,16 @@ bool is_page(const std::u16string& name) {
 }
 
 void convert_page(ConversionRun& run, const std::u16string& name, const std::u16string& full) {
+  const std::u16string target = target_of(run, name, full);
+  ensure_target_folder(run, folder_of(target));
+
+  const std::u16string parameters = quote_argument(full) + u" " + quote_argument(target);
+  launch_program(run.converter_path, parameters, u"", LAUNCH_WAIT | LAUNCH_HIDE);
+}
+
+}  // namespace
+
+std::u16string target_of(const ConversionRun& run, const std::u16string& name, const std::u16string& full) {
   // The relative part is everything after the leading source root; splitting
   // at the root's text would go wrong where that text recurs further on.
   std::u16string target = run.target_root;
@@ -31,15 +41,8 @@ void convert_page(ConversionRun& run, const std::u16string& name, const std::u16
     target += field_at(full, 2, run.source_root);
   }
   target = left_part(target, static_cast<long long>(target.size() - extension_of(name).size()));
-  target += u"pdf";
-
-  ensure_target_folder(run, folder_of(target));
-
-  const std::u16string parameters = quote_argument(full) + u" " + quote_argument(target);
-  launch_program(run.converter_path, parameters, u"", LAUNCH_WAIT | LAUNCH_HIDE);
+  return target + u"pdf";
 }
-
-}  // namespace
 
 int ensure_target_folder(ConversionRun& run, const std::u16string& folder_text) {
   const std::u16string folder = trim_trailing(folder_text, SEPARATOR);

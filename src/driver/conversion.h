@@ -31,6 +31,10 @@ void run_conversion(const std::u16string& own_folder);
 // Walks one source folder and everything below it.
 void convert_folder(ConversionRun& run, const std::u16string& folder);
 
+// The target of the page name whose full source path is full: the same path
+// under the target root, its extension replaced by pdf.
+std::u16string target_of(const ConversionRun& run, const std::u16string& name, const std::u16string& full);
+
 // Creates the folder a target goes into, with every missing level below the
 // target root; returns 1.
 int ensure_target_folder(ConversionRun& run, const std::u16string& folder);
