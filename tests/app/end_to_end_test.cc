@@ -120,9 +120,9 @@ struct Site {
   // nothing, and changes nothing but pb2.
   std::vector<RecordedRun> run(const std::string& mode = "", const std::vector<std::string>& arguments = {}) {
     const auto before = snapshot(tool, "pb2");
-    const testing::ProgramRun program =
-        testing::run_program(tool / TOOL_NAME, arguments, elsewhere,
-                             {{"MIRRORPDF_RECORD", utf8_of(log)}, {"MIRRORPDF_RECORD_MODE", mode}});
+    const testing::ProgramRun program = testing::run_program(
+        tool / TOOL_NAME, arguments, elsewhere,
+        {{"MIRRORPDF_RECORD", utf8_of(log)}, {"MIRRORPDF_RECORD_MODE", mode}}, std::chrono::seconds(10));
     EXPECT_TRUE(program.started);
     EXPECT_FALSE(program.timed_out);
     EXPECT_EQ(program.exit_code, 0);
