@@ -27,11 +27,14 @@ using testing::RecordedRun;
 using testing::TempFolder;
 using testing::write_file;
 
+// The tool's own folder has a name that needs quoting on every platform.
 #ifdef _WIN32
+constexpr const char* TOOL_FOLDER = "the tool \xc3\xbc";
 constexpr char SEPARATOR = '\\';
 constexpr const char* TOOL_NAME = "mirrorpdf.exe";
 constexpr const char* CONVERTER_NAME = "bin/wkhtmltopdf.exe";
 #else
+constexpr const char* TOOL_FOLDER = "the \"tool\" \\ it's \xc3\xbc";
 constexpr char SEPARATOR = '/';
 constexpr const char* TOOL_NAME = "mirrorpdf";
 constexpr const char* CONVERTER_NAME = "bin/wkhtmltopdf";
@@ -93,7 +96,7 @@ struct Site {
   fs::path log;
 
   explicit Site(bool with_converter = true) {
-    tool = fs::canonical(temp.root) / "tool";
+    tool = fs::canonical(temp.root) / path_of(TOOL_FOLDER);
     elsewhere = fs::canonical(temp.root) / "elsewhere";
     log = temp.root / "record.log";
     fs::create_directories(tool / "bin");
@@ -221,6 +224,11 @@ TEST(EndToEnd, PagesAreChosenByExtensionInAnyCaseAndGetTheirExactTwoPaths) {
   cases.push_back({"new\nline.htm", "new\nline.pdf"});
   cases.push_back({"caf\xe9 latin-1.html", "caf\xe9 latin-1.pdf"});  // not UTF-8: the bytes survive
   cases.push_back({"-dash.html", "-dash.pdf"});
+  cases.push_back({"trailing space.html ", ""});
+  // No path is cut short, however long.
+  const std::string long_name(120, 'n');
+  cases.push_back({long_name + "/" + long_name + "/" + long_name + ".html",
+                   long_name + "/" + long_name + "/" + long_name + ".pdf"});
   // Special entries are never pages, whatever their names.
   fs::create_directories(site.pb(""));
   ASSERT_EQ(mkfifo(site.pb("fifo.html").c_str(), 0600), 0);
