@@ -7,9 +7,12 @@
 #include <set>
 #include <string>
 
+#include "support/folder_link.h"
 #include "support/temp_folder.h"
 
-#ifndef _WIN32
+#ifdef _WIN32
+#include <windows.h>
+#else
 #include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -172,6 +175,151 @@ TEST(FolderIdentity, SameFolderThroughTwoPathsOnly) {
   EXPECT_FALSE(a == b);
   EXPECT_EQ(folder_identity(text_of(temp.root / "absent"), &b), 0);
 }
+
+#ifdef _WIN32
+// A drive letter with nothing behind it, as "Q:".
+std::u16string unused_drive() {
+  const DWORD drives = GetLogicalDrives();
+  for (int letter = 25; letter >= 0; --letter)
+    if ((drives & (DWORD{1} << letter)) == 0)
+      return std::u16string(1, static_cast<char16_t>(u'A' + letter)) + u":";
+  return u"";
+}
+
+TEST(PathSize, WindowsDriveRootsAreAnsweredByTheDriveType) {
+  const std::u16string unused = unused_drive();
+  ASSERT_FALSE(unused.empty());
+  struct Case {
+    std::u16string path;
+    std::int64_t expected;
+  };
+  // The search finds no drive root at all: without the drive type they would
+  // all be missing.
+  const Case cases[] = {
+      {u"C:", PATH_IS_FOLDER},
+      {u"C:\\", PATH_IS_FOLDER},
+      {u"C:/", PATH_IS_FOLDER},
+      {u"Z:\\", PATH_IS_FOLDER},
+      {unused, PATH_MISSING},
+      {unused + u"\\", PATH_MISSING},
+      {u"\\\\?\\C:\\", PATH_IS_FOLDER},  // long form: through its attributes
+      {u"\\\\?\\C:", PATH_IS_FOLDER},
+      {u"\\\\?\\" + unused + u"\\", PATH_MISSING},
+      {u"\\\\nohost\\noshare", PATH_MISSING},
+      {u"\\\\nohost\\noshare\\", PATH_MISSING},
+  };
+  for (const Case& c : cases) EXPECT_EQ(path_size(c.path), c.expected) << fs::path(c.path).string();
+}
+
+// Restores the current folder when the test ends.
+struct InFolder {
+  fs::path before = fs::current_path();
+  explicit InFolder(const fs::path& folder) { fs::current_path(folder); }
+  ~InFolder() { fs::current_path(before); }
+};
+
+TEST(PathSize, WindowsDriveRelativeNameIsNotARoot) {
+  TempFolder temp;
+  const std::u16string drive = text_of(temp.root).substr(0, 2);
+  ASSERT_EQ(drive[1], u':');
+  write_file(temp.root / "ab", "12");
+  fs::create_directory(temp.root / "cd");
+  const InFolder here(temp.root);
+  // "C:ab" is the entry ab in drive C's current folder.
+  EXPECT_EQ(path_size(drive + u"ab"), 2);
+  EXPECT_EQ(path_size(drive + u"cd"), PATH_IS_FOLDER);
+  EXPECT_EQ(path_size(drive + u"ef"), PATH_MISSING);
+}
+
+TEST(PathSize, WindowsLongFormAndWildcardsGoToTheSearch) {
+  TempFolder temp;
+  write_file(temp.root / "five.txt", "12345");
+  write_file(temp.root / "three.dat", "123");
+  fs::create_directory(temp.root / "sub");
+  const std::u16string root = text_of(temp.root);
+  struct Case {
+    std::u16string path;
+    std::int64_t expected;
+  };
+  const Case cases[] = {
+      {root + u"\\fi*.txt", 5},
+      {root + u"\\*.dat", 3},
+      {root + u"\\thre?.dat", 3},
+      {root + u"\\s?b", PATH_IS_FOLDER},
+      {root + u"\\*.none", PATH_MISSING},
+      {u"\\\\?\\" + root + u"\\five.txt", 5},
+      {u"\\\\?\\" + root + u"\\sub\\", PATH_IS_FOLDER},
+      {u"\\\\?\\" + root + u"\\absent", PATH_MISSING},
+  };
+  for (const Case& c : cases) EXPECT_EQ(path_size(c.path), c.expected) << fs::path(c.path).string();
+}
+
+TEST(PathSizeAndMakeFolder, WindowsPathsLongerThan260CharactersAreNotCut) {
+  TempFolder temp;
+  const std::u16string part(60, u'p');
+  std::u16string deep = text_of(temp.root);
+  while (deep.size() <= 300) {
+    deep += u"\\" + part;
+    ASSERT_NE(make_folder(deep), 0) << deep.size();
+  }
+  EXPECT_EQ(path_size(deep), PATH_IS_FOLDER);
+  // Cut at 260, this would be a shorter path that exists or a different one.
+  EXPECT_EQ(path_size(deep + u"\\absent"), PATH_MISSING);
+  write_file(fs::path(deep) / "five.txt", "12345");
+  EXPECT_EQ(path_size(deep + u"\\five.txt"), 5);
+  EXPECT_EQ(make_folder(deep), 0);  // exists
+  const std::set<Entry> entries = list_all(deep);
+  EXPECT_EQ(entries,
+            (std::set<Entry>{{u".", ENTRY_FOLDER}, {u"..", ENTRY_FOLDER}, {u"five.txt", ENTRY_FILE}}));
+}
+
+TEST(FolderIdentity, WindowsDirectoryLinkIsTheFolderItNames) {
+  TempFolder temp;
+  fs::create_directories(temp.root / "a" / "b");
+  const testing::FolderLink link(temp.root / "a", temp.root / "a" / "b" / "up");
+  ASSERT_TRUE(link.made);
+  FolderIdentity a{}, up{}, b{};
+  ASSERT_NE(folder_identity(text_of(temp.root / "a"), &a), 0);
+  ASSERT_NE(folder_identity(text_of(temp.root / "a" / "b" / "up"), &up), 0);
+  ASSERT_NE(folder_identity(text_of(temp.root / "a" / "b"), &b), 0);
+  EXPECT_EQ(a, up);
+  EXPECT_FALSE(a == b);
+  write_file(temp.root / "file", "x");
+  EXPECT_EQ(folder_identity(text_of(temp.root / "file"), &b), 0);  // not a folder
+}
+
+TEST(Listing, WindowsCloseAllClosesEveryOpenListingLastOpenedFirst) {
+  TempFolder temp;
+  fs::create_directories(temp.root / "a" / "b");
+  const ListingHandle outer = open_listing(text_of(temp.root), u"*.*");
+  const ListingHandle middle = open_listing(text_of(temp.root / "a"), u"*.*");
+  const ListingHandle inner = open_listing(text_of(temp.root / "a" / "b"), u"*.*");
+  ASSERT_NE(outer, nullptr);
+  ASSERT_NE(middle, nullptr);
+  ASSERT_NE(inner, nullptr);
+  close_listing(middle);  // out of the middle of the list
+  close_all_listings();
+  close_all_listings();  // nothing left: a no-op
+  // Every record was unlinked: a new listing works as the only one.
+  const std::set<Entry> entries = list_all(text_of(temp.root / "a"));
+  EXPECT_EQ(entries, (std::set<Entry>{{u".", ENTRY_FOLDER}, {u"..", ENTRY_FOLDER}, {u"b", ENTRY_FOLDER}}));
+  close_all_listings();
+}
+
+TEST(Listing, WindowsEveryEntryIsAFileOrAFolder) {
+  TempFolder temp;
+  fs::create_directory(temp.root / "real");
+  write_file(temp.root / "file.html", "x");
+  const testing::FolderLink link(temp.root / "real", temp.root / "link_to_folder");
+  ASSERT_TRUE(link.made);
+  std::set<Entry> entries = list_all(text_of(temp.root));
+  EXPECT_EQ(entries, (std::set<Entry>{{u".", ENTRY_FOLDER},
+                                      {u"..", ENTRY_FOLDER},
+                                      {u"real", ENTRY_FOLDER},
+                                      {u"file.html", ENTRY_FILE},
+                                      {u"link_to_folder", ENTRY_FOLDER}}));
+}
+#endif
 
 #ifndef _WIN32
 int open_descriptors() {

@@ -79,6 +79,10 @@ int main(int argc, char** argv) {
   for (int i = 1; i < argc && i < 3; ++i) arguments[i] = utf8(wargv[i]);
   for (int i = 1; i < argc; ++i) record += "arg " + hex(utf8(wargv[i])) + "\n";
   record += "cmdline " + hex(utf8(GetCommandLineW())) + "\n";
+  // Which file was started: a command line split at the wrong space starts
+  // another program.
+  wchar_t own[4096];
+  if (GetModuleFileNameW(nullptr, own, 4096) != 0) record += "program " + hex(utf8(own)) + "\n";
   STARTUPINFOW startup{};
   startup.cb = sizeof startup;
   GetStartupInfoW(&startup);

@@ -38,7 +38,7 @@ std::vector<RecordedRun> read_records(const std::filesystem::path& log) {
     const std::string value = space == std::string::npos ? std::string() : line.substr(space + 1);
     if (key == "arg") {
       runs.back().arguments.push_back(unhex(value));
-    } else if (key == "cmdline" || key == "cwd") {
+    } else if (key == "cmdline" || key == "cwd" || key == "program") {
       runs.back().fields[key] = unhex(value);
     } else {
       runs.back().fields[key] = value;

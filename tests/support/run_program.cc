@@ -12,6 +12,11 @@
 #include <cstring>
 
 extern char** environ;
+#else
+#include <windows.h>
+
+#include <cwctype>
+#include <thread>
 #endif
 
 namespace mirrorpdf::testing {
@@ -116,6 +121,135 @@ ProgramRun run_program(const std::filesystem::path& program, const std::vector<s
   }
   close(out[0]);
   close(err[0]);
+  return run;
+}
+
+#else
+
+namespace {
+
+std::wstring wide_of(const std::string& utf8) {
+  if (utf8.empty()) return {};
+  const int size = MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), nullptr, 0);
+  std::wstring text(static_cast<std::size_t>(size), L'\0');
+  MultiByteToWideChar(CP_UTF8, 0, utf8.data(), static_cast<int>(utf8.size()), text.data(), size);
+  return text;
+}
+
+// One argument as the C runtime's command-line parser gives it back
+// unchanged: quoted, with the backslashes before a quote doubled.
+void append_argument(std::wstring& line, const std::wstring& argument) {
+  line += L'"';
+  std::size_t backslashes = 0;
+  for (const wchar_t c : argument) {
+    if (c == L'\\') {
+      ++backslashes;
+      continue;
+    }
+    line.append(c == L'"' ? backslashes * 2 + 1 : backslashes, L'\\');
+    backslashes = 0;
+    line += c;
+  }
+  line.append(backslashes * 2, L'\\');
+  line += L'"';
+}
+
+bool same_name(const std::wstring& entry, const std::wstring& name) {
+  if (entry.size() <= name.size() || entry[name.size()] != L'=') return false;
+  for (std::size_t i = 0; i < name.size(); ++i)
+    if (std::towupper(entry[i]) != std::towupper(name[i])) return false;
+  return true;
+}
+
+// The test's environment block with the additions set on top; names are
+// compared without case, as Windows does.
+std::wstring environment_with(const std::vector<std::pair<std::string, std::string>>& additions) {
+  std::wstring block;
+  wchar_t* const own = GetEnvironmentStringsW();
+  for (const wchar_t* entry = own; *entry != L'\0'; entry += wcslen(entry) + 1) {
+    const std::wstring text = entry;
+    bool replaced = false;
+    for (const auto& addition : additions) replaced = replaced || same_name(text, wide_of(addition.first));
+    if (!replaced) block.append(text).push_back(L'\0');
+  }
+  FreeEnvironmentStringsW(own);
+  for (const auto& [name, value] : additions) block.append(wide_of(name + "=" + value)).push_back(L'\0');
+  block.push_back(L'\0');
+  return block;
+}
+
+// Reads a pipe to its end in a thread of its own, so a program that fills
+// one pipe while we read the other cannot block.
+std::thread drain(HANDLE pipe, std::string& sink) {
+  return std::thread([pipe, &sink] {
+    char buffer[4096];
+    DWORD got = 0;
+    while (ReadFile(pipe, buffer, sizeof buffer, &got, nullptr) != 0 && got > 0) sink.append(buffer, got);
+  });
+}
+
+}  // namespace
+
+ProgramRun run_program(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                       const std::filesystem::path& current_folder,
+                       const std::vector<std::pair<std::string, std::string>>& environment_additions,
+                       std::chrono::milliseconds limit) {
+  ProgramRun run;
+  SECURITY_ATTRIBUTES inheritable{sizeof(SECURITY_ATTRIBUTES), nullptr, TRUE};
+  HANDLE out_read, out_write, err_read, err_write;
+  if (CreatePipe(&out_read, &out_write, &inheritable, 0) == 0) return run;
+  if (CreatePipe(&err_read, &err_write, &inheritable, 0) == 0) {
+    CloseHandle(out_read);
+    CloseHandle(out_write);
+    return run;
+  }
+  SetHandleInformation(out_read, HANDLE_FLAG_INHERIT, 0);
+  SetHandleInformation(err_read, HANDLE_FLAG_INHERIT, 0);
+  const HANDLE nothing = CreateFileW(L"NUL", GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, &inheritable,
+                                     OPEN_EXISTING, 0, nullptr);
+
+  STARTUPINFOW startup{};
+  startup.cb = sizeof startup;
+  startup.dwFlags = STARTF_USESTDHANDLES;
+  startup.hStdInput = nothing;
+  startup.hStdOutput = out_write;
+  startup.hStdError = err_write;
+
+  std::wstring command_line;
+  append_argument(command_line, program.wstring());
+  for (const std::string& argument : arguments) {
+    command_line += L' ';
+    append_argument(command_line, wide_of(argument));
+  }
+  std::wstring environment = environment_with(environment_additions);
+  const std::wstring folder = current_folder.wstring();
+
+  PROCESS_INFORMATION process{};
+  const bool started =
+      CreateProcessW(program.wstring().c_str(), command_line.data(), nullptr, nullptr, TRUE,
+                     CREATE_UNICODE_ENVIRONMENT, environment.data(), folder.c_str(), &startup, &process) != 0;
+  CloseHandle(out_write);
+  CloseHandle(err_write);
+  if (nothing != INVALID_HANDLE_VALUE) CloseHandle(nothing);
+  if (started) {
+    run.started = true;
+    CloseHandle(process.hThread);
+    std::thread output = drain(out_read, run.output);
+    std::thread errors = drain(err_read, run.errors);
+    if (WaitForSingleObject(process.hProcess, static_cast<DWORD>(limit.count())) != WAIT_OBJECT_0) {
+      run.timed_out = true;
+      TerminateProcess(process.hProcess, 1);
+      WaitForSingleObject(process.hProcess, INFINITE);
+    }
+    output.join();
+    errors.join();
+    DWORD code = 0;
+    if (!run.timed_out && GetExitCodeProcess(process.hProcess, &code) != 0)
+      run.exit_code = static_cast<int>(code);
+    CloseHandle(process.hProcess);
+  }
+  CloseHandle(out_read);
+  CloseHandle(err_read);
   return run;
 }
 

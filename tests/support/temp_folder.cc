@@ -20,9 +20,11 @@ TempFolder::TempFolder() {
 
 TempFolder::~TempFolder() {
   std::error_code ignored;
-  // Tests may leave read-only folders behind; make them writable first.
-  for (auto it = std::filesystem::recursive_directory_iterator(root, ignored);
-       it != std::filesystem::recursive_directory_iterator(); it.increment(ignored)) {
+  // Tests may leave read-only folders behind; make them writable first. A
+  // failed step ends the walk: the iterator would not move on from it.
+  std::error_code walk;
+  for (auto it = std::filesystem::recursive_directory_iterator(root, walk);
+       !walk && it != std::filesystem::recursive_directory_iterator(); it.increment(walk)) {
     if (it->is_directory(ignored) && !it->is_symlink(ignored))
       std::filesystem::permissions(it->path(), std::filesystem::perms::owner_all,
                                    std::filesystem::perm_options::add, ignored);

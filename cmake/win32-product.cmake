@@ -1,0 +1,33 @@
+# The Windows program users run, and the zip it is shipped in.
+enable_language(RC)
+
+if(CMAKE_SIZEOF_VOID_P EQUAL 4)
+  set(MIRRORPDF_MANIFEST_ARCHITECTURE x86)
+else()
+  set(MIRRORPDF_MANIFEST_ARCHITECTURE amd64)
+endif()
+configure_file(src/app/mirrorpdf.exe.manifest.in ${CMAKE_BINARY_DIR}/manifest/mirrorpdf.exe.manifest @ONLY)
+
+add_executable(mirrorpdf WIN32 src/app/main-win32.cc src/app/mirrorpdf.rc)
+target_link_libraries(mirrorpdf PRIVATE mirrorpdf_driver)
+# A windowed program entered through wWinMain: no console is made for it.
+target_link_options(mirrorpdf PRIVATE -municode -mwindows)
+target_include_directories(mirrorpdf PRIVATE ${CMAKE_BINARY_DIR}/manifest)
+set_source_files_properties(src/app/mirrorpdf.rc PROPERTIES OBJECT_DEPENDS
+                            ${CMAKE_BINARY_DIR}/manifest/mirrorpdf.exe.manifest)
+
+# The zip unpacks to one folder that is ready to use once the converter is
+# put into bin.
+install(TARGETS mirrorpdf RUNTIME DESTINATION .)
+install(DIRECTORY DESTINATION bin)
+install(DIRECTORY DESTINATION pb)
+install(DIRECTORY DESTINATION pb2)
+install(FILES packaging/README.txt DESTINATION .)
+
+set(CPACK_GENERATOR ZIP)
+set(CPACK_PACKAGE_NAME mirrorpdf)
+set(CPACK_PACKAGE_VERSION 1.0.0)
+set(CPACK_SYSTEM_NAME win32)
+set(CPACK_PACKAGE_FILE_NAME mirrorpdf-${CPACK_PACKAGE_VERSION}-${CPACK_SYSTEM_NAME})
+set(CPACK_INCLUDE_TOPLEVEL_DIRECTORY ON)
+include(CPack)

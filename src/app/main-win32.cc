@@ -1,0 +1,7 @@
+#include <windows.h>
+
+#include "driver/conversion.h"
+
+// The windowed entry, so no console is made; its arguments are not looked
+// at: the tool takes none.
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) { mirrorpdf::convert_all(); }

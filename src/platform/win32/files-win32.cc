@@ -1,0 +1,183 @@
+#include <windows.h>
+
+#include <new>
+
+#include "platform/files.h"
+#include "platform/win32/wide.h"
+
+namespace mirrorpdf {
+
+struct ListingRecord {
+  ListingRecord* previous;
+  ListingRecord* next;
+  HANDLE find;  // INVALID_HANDLE_VALUE when the folder matched nothing
+  int first_handed_out;
+  WIN32_FIND_DATAW current;
+};
+
+struct ListingRegistry {
+  bool made;
+  CRITICAL_SECTION lock;
+  ListingRecord* head;
+};
+
+namespace {
+
+// A static object rather than one made on first use: nothing is left on the
+// heap at exit. Its lock is initialised on the first open_listing.
+ListingRegistry the_registry;
+ListingRegistry* const registry = &the_registry;
+
+bool is_separator(char16_t c) { return c == u'\\' || c == u'/'; }
+
+std::int64_t folder_if_drive(const std::u16string& root) {
+  return GetDriveTypeW(wide(root)) > DRIVE_NO_ROOT_DIR ? PATH_IS_FOLDER : PATH_MISSING;
+}
+
+void enter_record(ListingRecord* record) {
+  EnterCriticalSection(&registry->lock);
+  record->next = registry->head;
+  if (registry->head != nullptr) registry->head->previous = record;
+  registry->head = record;
+  LeaveCriticalSection(&registry->lock);
+}
+
+void remove_record(ListingRecord* record) {
+  EnterCriticalSection(&registry->lock);
+  if (record->previous != nullptr) {
+    record->previous->next = record->next;
+  } else {
+    registry->head = record->next;
+  }
+  if (record->next != nullptr) record->next->previous = record->previous;
+  LeaveCriticalSection(&registry->lock);
+}
+
+}  // namespace
+
+std::int64_t path_size(const std::u16string& path) {
+  if (path.empty()) return PATH_MISSING;
+  std::u16string buffer = path;
+
+  // A drive root, which the search cannot find. "C:name" is a name relative
+  // to drive C's current folder, not a root: it is searched like any other.
+  if (buffer.size() >= 2 && buffer.size() <= 3 && buffer[1] == u':' &&
+      (buffer.size() == 2 || is_separator(buffer[2]))) {
+    if (buffer.size() == 2) buffer += u'\\';
+    return folder_if_drive(buffer);
+  }
+
+  while (!buffer.empty() && is_separator(buffer.back())) buffer.pop_back();
+
+  // Wildcards stay: the answer is then the first entry that matches.
+  WIN32_FIND_DATAW found;
+  const HANDLE search = FindFirstFileW(wide(buffer), &found);
+  if (search != INVALID_HANDLE_VALUE) {
+    FindClose(search);
+    if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PATH_IS_FOLDER;
+    return static_cast<std::int64_t>((std::uint64_t{found.nFileSizeHigh} << 32) | found.nFileSizeLow);
+  }
+
+  // Share roots and long-form drive roots, which the search does not find
+  // either. A root is only a root with its separator, which the trimming
+  // took away, so it is asked about again with one.
+  const std::u16string_view start = std::u16string_view(buffer).substr(0, 2);
+  if (start == u"\\\\" || start == u"//" || start == u"..") {
+    const std::u16string root = buffer + u'\\';
+    DWORD attributes = GetFileAttributesW(wide(buffer));
+    if (attributes == INVALID_FILE_ATTRIBUTES) attributes = GetFileAttributesW(wide(root));
+    if (attributes != INVALID_FILE_ATTRIBUTES)
+      return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PATH_IS_FOLDER : PATH_MISSING;
+    return folder_if_drive(root);
+  }
+  return PATH_MISSING;
+}
+
+int make_folder(const std::u16string& path) {
+  std::u16string buffer = path;
+  while (!buffer.empty() && (buffer.back() == u' ' || is_separator(buffer.back()))) buffer.pop_back();
+  if (buffer.empty()) return 0;
+  return CreateDirectoryW(wide(buffer), nullptr) != 0 ? 1 : 0;
+}
+
+ListingHandle open_listing(const std::u16string& folder, const std::u16string& pattern) {
+  if (!registry->made) {
+    InitializeCriticalSection(&registry->lock);
+    registry->made = true;
+  }
+  auto* record = new (std::nothrow) ListingRecord{};
+  if (record == nullptr) return nullptr;
+  enter_record(record);
+
+  std::u16string search = folder;
+  if (!search.empty() && !is_separator(search.back())) search += u'\\';
+  search += pattern.empty() ? u"*.*" : pattern;
+
+  record->find = FindFirstFileW(wide(search), &record->current);
+  bool opened = true;
+  if (record->find != INVALID_HANDLE_VALUE) {
+    record->first_handed_out = 0;
+  } else if (GetLastError() == ERROR_FILE_NOT_FOUND) {
+    record->first_handed_out = 1;  // a folder whose pattern matches nothing
+  } else {
+    opened = false;  // no such folder, or not a folder
+  }
+  if (!opened) {
+    remove_record(record);
+    delete record;
+    return nullptr;
+  }
+  return record;
+}
+
+int next_entry(ListingHandle handle) {
+  if (handle == nullptr || handle->find == INVALID_HANDLE_VALUE) return 0;
+  if (handle->first_handed_out == 0) {
+    handle->first_handed_out = 1;
+    return 1;
+  }
+  return FindNextFileW(handle->find, &handle->current) != 0 ? 1 : 0;
+}
+
+std::u16string entry_name(ListingHandle handle) {
+  if (handle == nullptr) return {};
+  return text_from(handle->current.cFileName);
+}
+
+int entry_kind(ListingHandle handle) {
+  if (handle == nullptr) return 0;
+  return (handle->current.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ENTRY_FOLDER : ENTRY_FILE;
+}
+
+void close_listing(ListingHandle handle) {
+  if (handle == nullptr) return;
+  if (handle->find != INVALID_HANDLE_VALUE) FindClose(handle->find);
+  remove_record(handle);
+  delete handle;
+}
+
+void close_all_listings() {
+  if (!registry->made) return;
+  // The lock is taken again inside close_listing by this same thread.
+  EnterCriticalSection(&registry->lock);
+  while (registry->head != nullptr) close_listing(registry->head);
+  LeaveCriticalSection(&registry->lock);
+}
+
+int folder_identity(const std::u16string& folder, FolderIdentity* identity) {
+  const std::u16string path = folder.empty() ? u"." : folder;
+  // Backup semantics open a folder; a link or junction is followed to what it
+  // names. No access rights are needed to read the identity.
+  const HANDLE file = CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                  nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
+  if (file == INVALID_HANDLE_VALUE) return 0;
+  BY_HANDLE_FILE_INFORMATION information;
+  const bool read = GetFileInformationByHandle(file, &information) != 0;
+  CloseHandle(file);
+  if (!read || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return 0;
+  identity->volume = information.dwVolumeSerialNumber;
+  identity->index = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+  return 1;
+}
+
+}  // namespace mirrorpdf
