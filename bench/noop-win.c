@@ -1,0 +1,2 @@
+/* The stand-in converter for Windows: does nothing and succeeds. */
+int main(void) { return 0; }
