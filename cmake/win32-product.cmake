@@ -24,6 +24,8 @@ install(DIRECTORY DESTINATION pb)
 install(DIRECTORY DESTINATION pb2)
 install(FILES packaging/README.txt DESTINATION .)
 
+# Packing takes what is built and builds nothing itself.
+set(CMAKE_SKIP_INSTALL_ALL_DEPENDENCY ON)
 set(CPACK_GENERATOR ZIP)
 set(CPACK_PACKAGE_NAME mirrorpdf)
 set(CPACK_PACKAGE_VERSION 1.0.0)
