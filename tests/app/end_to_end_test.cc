@@ -3,15 +3,12 @@
 // stand-in as its converter.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <filesystem>
-#include <map>
 #include <string>
 #include <vector>
 
-#include "support/records.h"
-#include "support/run_program.h"
-#include "support/temp_folder.h"
+#include "app/tool_run.h"
+#include "support/folder_link.h"
 
 #ifndef _WIN32
 #include <sys/stat.h>
@@ -21,156 +18,18 @@ namespace mirrorpdf {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::argument_lists;
+using testing::CONVERTER_NAME;
+using testing::expect_conversions;
+using testing::names_in;
+using testing::PageCase;
+using testing::path_of;
 using testing::read_file;
-using testing::read_records;
 using testing::RecordedRun;
-using testing::TempFolder;
+using testing::Site;
+using testing::snapshot;
+using testing::utf8_of;
 using testing::write_file;
-
-// The tool's own folder has a name that needs quoting on every platform.
-#ifdef _WIN32
-constexpr const char* TOOL_FOLDER = "the tool \xc3\xbc";
-constexpr char SEPARATOR = '\\';
-constexpr const char* TOOL_NAME = "mirrorpdf.exe";
-constexpr const char* CONVERTER_NAME = "bin/wkhtmltopdf.exe";
-#else
-constexpr const char* TOOL_FOLDER = "the \"tool\" \\ it's \xc3\xbc";
-constexpr char SEPARATOR = '/';
-constexpr const char* TOOL_NAME = "mirrorpdf";
-constexpr const char* CONVERTER_NAME = "bin/wkhtmltopdf";
-#endif
-
-// Paths as the recorder logs them: UTF-8 on Windows, the bytes on POSIX.
-#ifdef _WIN32
-std::string utf8_of(const fs::path& path) {
-  const std::u8string text = path.u8string();
-  return std::string(text.begin(), text.end());
-}
-fs::path path_of(const std::string& utf8) { return fs::path(std::u8string(utf8.begin(), utf8.end())); }
-#else
-std::string utf8_of(const fs::path& path) { return path.string(); }
-fs::path path_of(const std::string& bytes) { return fs::path(bytes); }
-#endif
-
-// A relative path written with '/' as the platform writes it.
-std::string native(std::string relative) {
-  std::replace(relative.begin(), relative.end(), '/', SEPARATOR);
-  return relative;
-}
-
-// Every entry below root, links not followed: folders end with '/', regular
-// files carry their content, anything else is marked as such. The subtree
-// named skip (relative, '/'-separated) is left out.
-std::map<std::string, std::string> snapshot(const fs::path& root, const std::string& skip = "") {
-  std::map<std::string, std::string> entries;
-  std::error_code error;
-  for (auto it = fs::recursive_directory_iterator(root, error); it != fs::recursive_directory_iterator();
-       it.increment(error)) {
-    std::string relative = utf8_of(it->path().lexically_relative(root));
-    std::replace(relative.begin(), relative.end(), SEPARATOR, '/');
-    const fs::file_status status = it->symlink_status();
-    if (relative == skip) {
-      it.disable_recursion_pending();
-    } else if (fs::is_directory(status)) {
-      entries[relative + "/"] = "";
-    } else if (fs::is_regular_file(status)) {
-      entries[relative] = read_file(it->path());
-    } else {
-      entries[relative] = fs::is_symlink(status) ? "(link)" : "(special)";
-    }
-  }
-  return entries;
-}
-
-std::vector<std::string> names_in(const std::map<std::string, std::string>& entries) {
-  std::vector<std::string> names;
-  for (const auto& [name, content] : entries) names.push_back(name);
-  return names;
-}
-
-// The folder beside the tool, the run, and what the converter saw.
-struct Site {
-  TempFolder temp;
-  fs::path tool;       // holds the tool, bin, pb and pb2
-  fs::path elsewhere;  // the current folder it is started from
-  fs::path log;
-
-  explicit Site(bool with_converter = true) {
-    tool = fs::canonical(temp.root) / path_of(TOOL_FOLDER);
-    elsewhere = fs::canonical(temp.root) / "elsewhere";
-    log = temp.root / "record.log";
-    fs::create_directories(tool / "bin");
-    fs::copy_file(MIRRORPDF_BINARY, tool / TOOL_NAME);
-    if (with_converter) fs::copy_file(fs::path(testing::recorder_path()), tool / CONVERTER_NAME);
-    // A tree beside the current folder that the tool must not mistake for
-    // its own.
-    write_file(elsewhere / "pb" / "decoy.html", "<p>not mine</p>");
-  }
-
-  fs::path pb(const std::string& relative) const { return tool / "pb" / path_of(relative); }
-  fs::path pb2(const std::string& relative) const { return tool / "pb2" / path_of(relative); }
-  void page(const std::string& relative) const { write_file(pb(relative), "<p>" + relative + "</p>"); }
-
-  // The absolute paths the converter is to receive for a page.
-  std::string source_text(const std::string& relative) const {
-    return utf8_of(tool) + SEPARATOR + "pb" + SEPARATOR + native(relative);
-  }
-  std::string target_text(const std::string& relative) const {
-    return utf8_of(tool) + SEPARATOR + "pb2" + SEPARATOR + native(relative);
-  }
-
-  // Runs the tool and checks what holds for every run: it exits 0, prints
-  // nothing, and changes nothing but pb2.
-  std::vector<RecordedRun> run(const std::string& mode = "", const std::vector<std::string>& arguments = {}) {
-    const auto before = snapshot(tool, "pb2");
-    const testing::ProgramRun program = testing::run_program(
-        tool / TOOL_NAME, arguments, elsewhere,
-        {{"MIRRORPDF_RECORD", utf8_of(log)}, {"MIRRORPDF_RECORD_MODE", mode}}, std::chrono::seconds(10));
-    EXPECT_TRUE(program.started);
-    EXPECT_FALSE(program.timed_out);
-    EXPECT_EQ(program.exit_code, 0);
-    EXPECT_EQ(program.output, "");
-    EXPECT_EQ(program.errors, "");
-    auto after = snapshot(tool, "pb2");
-    after.erase("pb2");  // made by the run when it was missing
-    EXPECT_EQ(after, before);
-    EXPECT_FALSE(fs::exists(elsewhere / "pb2"));
-    return read_records(log);
-  }
-};
-
-// The converter runs as pairs (source, target), sorted: the listing order is
-// the platform's.
-std::vector<std::vector<std::string>> argument_lists(const std::vector<RecordedRun>& runs) {
-  std::vector<std::vector<std::string>> lists;
-  for (const RecordedRun& run : runs) lists.push_back(run.arguments);
-  std::sort(lists.begin(), lists.end());
-  return lists;
-}
-
-struct PageCase {
-  std::string source;  // below pb
-  std::string target;  // below pb2; empty when the entry is passed over
-};
-
-// Lays the pages out, runs, and checks that exactly the pages were handed
-// over, each with its two paths, and that each target was written.
-void expect_conversions(Site& site, const std::vector<PageCase>& cases, const std::string& mode = "") {
-  std::vector<std::vector<std::string>> expected;
-  for (const PageCase& c : cases) {
-    if (!fs::exists(fs::symlink_status(site.pb(c.source)))) site.page(c.source);
-    if (!c.target.empty()) expected.push_back({site.source_text(c.source), site.target_text(c.target)});
-  }
-  std::sort(expected.begin(), expected.end());
-
-  const auto runs = site.run(mode);
-  EXPECT_EQ(argument_lists(runs), expected);
-  for (const RecordedRun& run : runs) EXPECT_FALSE(run.overlap);
-  for (const PageCase& c : cases) {
-    if (c.target.empty()) continue;
-    EXPECT_EQ(read_file(site.pb2(c.target)), "converted " + site.source_text(c.source));
-  }
-}
 
 TEST(EndToEnd, WithoutSourceTreeMakesOnlyTheTargetRoot) {
   Site site;

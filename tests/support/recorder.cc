@@ -5,7 +5,14 @@
 //
 // MIRRORPDF_RECORD_MODE changes its behaviour: "exit7" exits with 7,
 // "crash" dies by a signal (an access violation on Windows), "noisy" writes
-// to stdout and stderr, "slow" sleeps before it writes.
+// to stdout and stderr, "slow" sleeps before it writes. On POSIX also:
+// "kill" dies by SIGKILL before it writes, "linger" leaves a child behind
+// that outlives it (its pid logged as "lingering"), and "churn" changes the
+// folder being walked: it removes the next page of its source's folder,
+// turns the one after that into a FIFO, and adds a page and a folder holding
+// one (each logged, hex-encoded, as "removed", "fifo", "added_page" and
+// "added_folder_page"). The kind of the source as the run starts is logged
+// as "source_kind".
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -19,9 +26,13 @@
 #ifdef _WIN32
 #include <windows.h>
 #else
+#include <dirent.h>
 #include <fcntl.h>
+#include <signal.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <vector>
 #endif
 
 namespace {
@@ -60,6 +71,52 @@ bool take_lock(const std::string& lock) {
 #endif
 }
 
+#ifndef _WIN32
+bool is_page_name(std::string name) {
+  for (char& c : name) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return name.ends_with(".html") || name.ends_with(".htm");
+}
+
+void churn(const std::string& source, std::string& record) {
+  const std::size_t slash = source.rfind('/');
+  if (slash == std::string::npos) return;
+  const std::string folder = source.substr(0, slash + 1);
+  const std::string name = source.substr(slash + 1);
+  // What it adds changes nothing itself, so the walk ends.
+  if (source.find("/new-") != std::string::npos) return;
+
+  // The pages listed after this one: the walk has not reached them yet.
+  std::vector<std::string> later;
+  if (DIR* listing = opendir(folder.c_str())) {
+    bool seen = false;
+    while (const dirent* entry = readdir(listing)) {
+      const std::string other = entry->d_name;
+      if (seen && is_page_name(other) && !other.starts_with("new-")) later.push_back(folder + other);
+      seen = seen || other == name;
+    }
+    closedir(listing);
+  }
+  if (later.size() > 0 && unlink(later[0].c_str()) == 0) record += "removed " + hex(later[0]) + "\n";
+  if (later.size() > 1 && unlink(later[1].c_str()) == 0 && mkfifo(later[1].c_str(), 0600) == 0)
+    record += "fifo " + hex(later[1]) + "\n";
+
+  const std::string stem = folder + "new-" + std::to_string(getpid());
+  std::ofstream(stem + ".html") << "<p>new</p>";
+  record += "added_page " + hex(stem + ".html") + "\n";
+  if (mkdir(stem.c_str(), 0777) == 0) {
+    std::ofstream(stem + "/page.html") << "<p>new</p>";
+    record += "added_folder_page " + hex(stem + "/page.html") + "\n";
+  }
+}
+
+std::string kind_of(const char* path) {
+  struct stat status;
+  if (stat(path, &status) != 0) return "missing";
+  if (S_ISREG(status.st_mode)) return "file";
+  return S_ISDIR(status.st_mode) ? "folder" : "other";
+}
+#endif
+
 }  // namespace
 
 #ifdef _WIN32
@@ -92,6 +149,16 @@ int main(int argc, char** argv) {
   if (GetCurrentDirectoryW(4096, cwd) != 0) record += "cwd " + hex(utf8(cwd)) + "\n";
 #else
   for (int i = 1; i < argc; ++i) record += "arg " + hex(argv[i]) + "\n";
+  if (argc > 1) record += "source_kind " + kind_of(argv[1]) + "\n";
+  if (mode == "churn" && argc > 1) churn(argv[1], record);
+  if (mode == "linger") {
+    const pid_t child = fork();
+    if (child == 0) {
+      sleep(30);
+      _exit(0);
+    }
+    record += "lingering " + std::to_string(child) + "\n";
+  }
   record += std::string("own_session ") + (getsid(0) == getpid() ? "1" : "0") + "\n";
   struct stat out_status, null_status;
   const bool out_null = fstat(1, &out_status) == 0 && stat("/dev/null", &null_status) == 0 &&
@@ -112,6 +179,12 @@ int main(int argc, char** argv) {
     std::fputs("recorder on stderr\n", stderr);
   }
   if (mode == "slow") std::this_thread::sleep_for(std::chrono::milliseconds(150));
+#ifndef _WIN32
+  if (mode == "kill") {
+    rmdir(lock.c_str());
+    kill(getpid(), SIGKILL);
+  }
+#endif
 
   if (argc == 3) {
 #ifdef _WIN32
