@@ -14,6 +14,7 @@
 #include "app/tool_run.h"
 
 #ifndef _WIN32
+#include <fcntl.h>
 #include <sched.h>
 #include <signal.h>
 #include <sys/mount.h>
@@ -371,7 +372,16 @@ TEST(HostileTree, ConvertersThatMisbehaveDoNotStopTheWalkOrReachTheOutput) {
     SCOPED_TRACE(converter.label);
     Site site(!converter.script);
     if (converter.script) script_converter(site);
+    // A pipe the tool inherits from whatever started it, as a pipeline or a
+    // build tool hands one on: once the tool has ended nothing may hold it.
+    int inherited[2];
+    ASSERT_EQ(pipe(inherited), 0);
     const auto runs = expect_handed_over(site, pages, converter.mode);
+    close(inherited[1]);
+    fcntl(inherited[0], F_SETFL, O_NONBLOCK);
+    char byte;
+    EXPECT_EQ(read(inherited[0], &byte, 1), 0) << "the pipe is still held";
+    close(inherited[0]);
     for (const PageCase& page : pages)
       EXPECT_EQ(fs::exists(site.pb2(page.target)), converter.writes_target) << page.target;
     for (const RecordedRun& run : runs) {

@@ -136,10 +136,14 @@ std::vector<RecordedRun> Site::run(const std::string& mode, const std::vector<st
   EXPECT_FALSE(fs::exists(elsewhere / "pb2"));
   const auto runs = read_records(log);
   expect_only_targets_written(*this, targets_before, snapshot(tool / "pb2"), runs);
-  // Never anything but a regular file: a FIFO could block the converter.
   for (const RecordedRun& run : runs) {
+    // Never anything but a regular file: a FIFO could block the converter.
     if (run.fields.count("source_kind") != 0) {
       EXPECT_EQ(run.fields.at("source_kind"), "file") << run.arguments.front();
+    }
+    // Nothing of the tool's but the standard streams, which are not its own.
+    if (run.fields.count("descriptors") != 0) {
+      EXPECT_EQ(run.fields.at("descriptors"), "") << run.arguments.front();
     }
   }
   return runs;

@@ -68,7 +68,8 @@ struct Site {
   // Runs the tool and checks what holds for every run: it exits 0, prints
   // nothing, changes nothing outside pb2, and inside pb2 no file but the
   // targets it handed over is written, changed or removed. Every source
-  // handed over was a regular file when its converter started.
+  // handed over was a regular file when its converter started, and no
+  // converter got a descriptor above the standard three.
   std::vector<RecordedRun> run(const std::string& mode = "", const std::vector<std::string>& arguments = {});
 };
 

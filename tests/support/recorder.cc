@@ -12,7 +12,8 @@
 // turns the one after that into a FIFO, and adds a page and a folder holding
 // one (each logged, hex-encoded, as "removed", "fifo", "added_page" and
 // "added_folder_page"). The kind of the source as the run starts is logged
-// as "source_kind".
+// as "source_kind", and the descriptors above 2 it was started with as
+// "descriptors".
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -109,6 +110,19 @@ void churn(const std::string& source, std::string& record) {
   }
 }
 
+std::string inherited_descriptors() {
+  std::string list;
+  if (DIR* listing = opendir("/proc/self/fd")) {
+    while (const dirent* entry = readdir(listing)) {
+      const int fd = std::atoi(entry->d_name);
+      if (fd <= 2 || fd == dirfd(listing)) continue;
+      list += (list.empty() ? "" : " ") + std::to_string(fd);
+    }
+    closedir(listing);
+  }
+  return list;
+}
+
 std::string kind_of(const char* path) {
   struct stat status;
   if (stat(path, &status) != 0) return "missing";
@@ -150,6 +164,7 @@ int main(int argc, char** argv) {
 #else
   for (int i = 1; i < argc; ++i) record += "arg " + hex(argv[i]) + "\n";
   if (argc > 1) record += "source_kind " + kind_of(argv[1]) + "\n";
+  record += "descriptors " + inherited_descriptors() + "\n";
   if (mode == "churn" && argc > 1) churn(argv[1], record);
   if (mode == "linger") {
     const pid_t child = fork();

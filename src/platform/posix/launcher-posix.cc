@@ -54,6 +54,10 @@ struct SpawnSetup {
       return;
     }
     ready = true;
+    // Only the standard streams are passed on, as Windows passes no handle:
+    // a descriptor the tool was started with (a pipe whose reader waits for
+    // its end) must not stay open in whatever the program leaves running.
+    if (posix_spawn_file_actions_addclosefrom_np(&actions, 3) != 0) ready = false;
     if (!hide) return;
     // The counterpart of a hidden console of its own: no terminal to write
     // to or read from, and a session apart from ours.
