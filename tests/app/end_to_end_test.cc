@@ -150,7 +150,14 @@ TEST(EndToEnd, NoisyConverterIsStartedHidden) {
   site.page("sub/b.html");
   const auto runs = site.run("noisy");  // checks that nothing reached the tool's streams
   ASSERT_EQ(runs.size(), 2u);
-#ifndef _WIN32
+#ifdef _WIN32
+  for (const RecordedRun& run : runs) {
+    EXPECT_EQ(run.fields.at("show"), "0");        // SW_HIDE
+    EXPECT_EQ(run.fields.at("startflags"), "1");  // STARTF_USESHOWWINDOW
+    // No working folder is given: the converter starts where the tool did.
+    EXPECT_EQ(path_of(run.fields.at("cwd")), site.elsewhere);
+  }
+#else
   for (const RecordedRun& run : runs) {
     EXPECT_EQ(run.fields.at("stdout_null"), "1");
     EXPECT_EQ(run.fields.at("own_session"), "1");
@@ -204,6 +211,40 @@ TEST(EndToEnd, ArgumentsAreIgnored) {
   EXPECT_EQ(argument_lists(runs),
             (std::vector<std::vector<std::string>>{{site.source_text("a.html"), site.target_text("a.pdf")}}));
 }
+
+#ifdef _WIN32
+TEST(EndToEnd, WindowsNamesAreHandedOverAsTheyAre) {
+  Site site;
+  // Characters a command processor would act on, and a path longer than 260
+  // characters, which no step may cut.
+  const std::string long_name(120, 'n');
+  expect_conversions(site, {
+                               {"100% ^caret^ & bang!.html", "100% ^caret^ & bang!.pdf"},
+                               {"semi;colon,comma=equals.htm", "semi;colon,comma=equals.pdf"},
+                               {"it's (round) [square] {curly}.html", "it's (round) [square] {curly}.pdf"},
+                               {"%PATH%/page.html", "%PATH%/page.pdf"},
+                               {long_name + "/" + long_name + "/" + long_name + ".html",
+                                long_name + "/" + long_name + "/" + long_name + ".pdf"},
+                           });
+}
+
+TEST(EndToEnd, WindowsLinksToFoldersAreWalkedExceptLinksBackIntoTheWalk) {
+  Site site;
+  site.page("a/page.html");
+  site.page("../outside/o.html");
+  const testing::FolderLink up(site.pb(""), site.pb("a/up"));       // to an ancestor
+  const testing::FolderLink self(site.pb("a"), site.pb("a/self"));  // to itself
+  const testing::FolderLink sibling(site.pb("a"), site.pb("b"));    // to a sibling: no cycle
+  const testing::FolderLink out(site.tool / "outside", site.pb("out"));
+  const testing::FolderLink back(site.tool / "pb", site.tool / "outside" / "back");  // outside, back to pb
+  for (const testing::FolderLink* link : {&up, &self, &sibling, &out, &back}) ASSERT_TRUE(link->made);
+
+  expect_conversions(
+      site, {{"a/page.html", "a/page.pdf"}, {"b/page.html", "b/page.pdf"}, {"out/o.html", "out/o.pdf"}});
+  EXPECT_EQ(names_in(snapshot(site.tool / "pb2")),
+            (std::vector<std::string>{"a/", "a/page.pdf", "b/", "b/page.pdf", "out/", "out/o.pdf"}));
+}
+#endif
 
 #ifndef _WIN32
 TEST(EndToEnd, LinksToFoldersAreWalkedExceptLinksBackIntoTheWalk) {

@@ -25,6 +25,21 @@ std::string native(std::string relative) {
   return relative;
 }
 
+namespace {
+
+// True when folder is the same folder as one of its ancestors up to root:
+// Wine shows a host link as a plain folder, so only this tells a link back.
+bool leads_back(const fs::path& folder, const fs::path& root) {
+  std::error_code error;
+  for (fs::path ancestor = folder.parent_path(); !ancestor.empty(); ancestor = ancestor.parent_path()) {
+    if (fs::equivalent(folder, ancestor, error)) return true;
+    if (ancestor == root || ancestor == ancestor.parent_path()) break;
+  }
+  return false;
+}
+
+}  // namespace
+
 std::map<std::string, std::string> snapshot(const fs::path& root, const std::string& skip) {
   std::map<std::string, std::string> entries;
   std::error_code error;
@@ -34,6 +49,9 @@ std::map<std::string, std::string> snapshot(const fs::path& root, const std::str
     std::replace(relative.begin(), relative.end(), SEPARATOR, '/');
     const fs::file_status status = it->symlink_status();
     if (relative == skip) {
+      it.disable_recursion_pending();
+    } else if (fs::is_directory(status) && leads_back(it->path(), root)) {
+      entries[relative] = "(link)";
       it.disable_recursion_pending();
     } else if (fs::is_directory(status)) {
       entries[relative + "/"] = "";
@@ -136,6 +154,17 @@ std::vector<RecordedRun> Site::run(const std::string& mode, const std::vector<st
   EXPECT_FALSE(fs::exists(elsewhere / "pb2"));
   const auto runs = read_records(log);
   expect_only_targets_written(*this, targets_before, snapshot(tool / "pb2"), runs);
+#ifdef _WIN32
+  // The whole command line the converter got, exactly: the quoted converter,
+  // then the two quoted paths, one space apart.
+  const std::string converter = utf8_of(tool) + SEPARATOR + native(CONVERTER_NAME);
+  for (const RecordedRun& run : runs) {
+    EXPECT_EQ(run.arguments.size(), 2u);
+    if (run.arguments.size() != 2) continue;
+    EXPECT_EQ(run.fields.at("cmdline"),
+              "\"" + converter + "\" \"" + run.arguments[0] + "\" \"" + run.arguments[1] + "\"");
+  }
+#endif
   for (const RecordedRun& run : runs) {
     // Never anything but a regular file: a FIFO could block the converter.
     if (run.fields.count("source_kind") != 0) {
