@@ -45,11 +45,13 @@ constexpr const char* GRIN = "\xf0\x9f\x98\x80";    // U+1F600
 constexpr const char* CLEF = "\xf0\x9d\x84\x9e";    // U+1D11E
 constexpr const char* GOTHIC = "\xf0\x90\x8d\x88";  // U+10348
 
-std::string operator*(const std::string& text, int times) {
+#ifndef _WIN32
+std::string repeated(const std::string& text, int times) {
   std::string out;
   for (int i = 0; i < times; ++i) out += text;
   return out;
 }
+#endif
 
 TEST(HostileTree, NamesAreHandedOverWholeOrPassedOver) {
   Site site;
@@ -88,7 +90,7 @@ TEST(HostileTree, NamesAreHandedOverWholeOrPassedOver) {
   cases.push_back({std::string(246, 'm') + ".htm", std::string(246, 'm') + ".pdf"});
   cases.push_back(
       {std::string(250, 'f') + "/" + long_stem + ".html", std::string(250, 'f') + "/" + long_stem + ".pdf"});
-  cases.push_back({std::string("\xc3\xa9") * 122 + "x.html", std::string("\xc3\xa9") * 122 + "x.pdf"});
+  cases.push_back({repeated("\xc3\xa9", 122) + "x.html", repeated("\xc3\xa9", 122) + "x.pdf"});
   // After the extension: a quote or a space makes it another extension.
   cases.push_back({"a.html\"x", ""});
   cases.push_back({"a.html\"", ""});
@@ -329,6 +331,9 @@ TEST(HostileTree, TargetsInTheWayAreLeftAndPagesStillHandedOver) {
          fs::create_directory_symlink(site.tool / "outside" / "made", site.pb2("sub"));
        },
        {{"sub/a.html", "sub/a.pdf"}, {"top.html", "top.pdf"}}},
+      {"one page's target is another's target folder",
+       [](const Site&) {},
+       {{"a.html", "a.pdf"}, {"a.pdf/b.html", "a.pdf/b.pdf"}}},
   };
   for (const InTheWay& c : cases) {
     SCOPED_TRACE(c.label);
@@ -339,6 +344,38 @@ TEST(HostileTree, TargetsInTheWayAreLeftAndPagesStillHandedOver) {
     const auto after = snapshot(site.tool / "pb2");
     for (const auto& [name, content] : in_the_way) EXPECT_EQ(after.at(name), content) << name;
     EXPECT_FALSE(fs::exists(site.tool / "outside"));
+  }
+}
+
+TEST(HostileTree, RootsThatAreNoFoldersOrLinksToThem) {
+  struct Roots {
+    const char* label;
+    void (*lay_out)(const Site&);
+    std::vector<PageCase> pages;
+  };
+  const std::vector<Roots> cases = {
+      {"pb a FIFO", [](const Site& site) { ASSERT_EQ(mkfifo((site.tool / "pb").c_str(), 0600), 0); }, {}},
+      {"pb a file", [](const Site& site) { write_file(site.tool / "pb", "a file"); }, {}},
+      {"pb a link to nowhere", [](const Site& site) { fs::create_symlink("nowhere", site.tool / "pb"); }, {}},
+      {"pb a link to a folder",
+       [](const Site& site) {
+         write_file(site.tool / "elsewhere pb" / "a.html", "a");
+         fs::create_directory_symlink("elsewhere pb", site.tool / "pb");
+       },
+       {{"a.html", "a.pdf"}}},
+      {"pb2 a FIFO",
+       [](const Site& site) { ASSERT_EQ(mkfifo((site.tool / "pb2").c_str(), 0600), 0); },
+       {{"a.html", "a.pdf"}, {"sub/b.html", "sub/b.pdf"}}},
+      {"pb2 a link to nowhere",
+       [](const Site& site) { fs::create_symlink("nowhere", site.tool / "pb2"); },
+       {{"a.html", "a.pdf"}, {"sub/b.html", "sub/b.pdf"}}},
+  };
+  for (const Roots& c : cases) {
+    SCOPED_TRACE(c.label);
+    Site site;
+    c.lay_out(site);
+    const auto runs = expect_handed_over(site, c.pages);
+    EXPECT_EQ(runs.size(), c.pages.size());
   }
 }
 
