@@ -29,8 +29,8 @@ void wait_and_close(HANDLE process, LaunchFlags flags) {
 
 int launch_program(const std::u16string& program, const std::u16string& parameters,
                    const std::u16string& working_folder, LaunchFlags flags) {
-  // Nothing to start: the shell would take an empty name for a folder to
-  // open.
+  // Nothing to start; an empty name is not handed to the shell either,
+  // which would open something of its own choosing, or nothing.
   if (program.empty()) return 0;
   const bool hide = (flags & LAUNCH_HIDE) != 0;
 
