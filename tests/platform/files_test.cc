@@ -225,7 +225,7 @@ TEST(PathSize, WindowsDriveRelativeNameIsNotARoot) {
   write_file(temp.root / "ab", "12");
   fs::create_directory(temp.root / "cd");
   const InFolder here(temp.root);
-  // "C:ab" is the entry ab in drive C's current folder.
+  // Longer than a root: "C:ab" is the entry ab in drive C's current folder.
   EXPECT_EQ(path_size(drive + u"ab"), 2);
   EXPECT_EQ(path_size(drive + u"cd"), PATH_IS_FOLDER);
   EXPECT_EQ(path_size(drive + u"ef"), PATH_MISSING);

@@ -59,10 +59,9 @@ std::int64_t path_size(const std::u16string& path) {
   if (path.empty()) return PATH_MISSING;
   std::u16string buffer = path;
 
-  // A drive root, which the search cannot find. "C:name" is a name relative
-  // to drive C's current folder, not a root: it is searched like any other.
-  if (buffer.size() >= 2 && buffer.size() <= 3 && buffer[1] == u':' &&
-      (buffer.size() == 2 || is_separator(buffer[2]))) {
+  // A drive root, which the search cannot find: every text of two or three
+  // characters with ':' second is answered by the drive type alone.
+  if (buffer.size() >= 2 && buffer.size() <= 3 && buffer[1] == u':') {
     if (buffer.size() == 2) buffer += u'\\';
     return folder_if_drive(buffer);
   }
