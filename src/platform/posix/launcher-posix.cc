@@ -45,7 +45,8 @@ namespace {
 struct SpawnSetup {
   posix_spawn_file_actions_t actions;
   posix_spawnattr_t attributes;
-  bool ready = false;
+  bool made = false;   // both initialised, so both are destroyed
+  bool ready = false;  // and every setting took
 
   explicit SpawnSetup(bool hide) {
     if (posix_spawn_file_actions_init(&actions) != 0) return;
@@ -53,7 +54,7 @@ struct SpawnSetup {
       posix_spawn_file_actions_destroy(&actions);
       return;
     }
-    ready = true;
+    made = ready = true;
     // Only the standard streams are passed on, as Windows passes no handle:
     // a descriptor the tool was started with (a pipe whose reader waits for
     // its end) must not stay open in whatever the program leaves running.
@@ -68,7 +69,7 @@ struct SpawnSetup {
     if (posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID) != 0) ready = false;
   }
   ~SpawnSetup() {
-    if (!ready) return;
+    if (!made) return;
     posix_spawn_file_actions_destroy(&actions);
     posix_spawnattr_destroy(&attributes);
   }
