@@ -11,10 +11,10 @@ namespace mirrorpdf {
 constexpr std::int64_t PATH_MISSING = -1;
 constexpr std::int64_t PATH_IS_FOLDER = -2;
 
-// Entry kinds. 0 answers the handle 0. ENTRY_OTHER is a POSIX entry that is
-// neither a regular file nor a folder (FIFO, socket, device, dangling link,
-// an entry gone since it was listed): never a page, since handing one to the
-// converter could block it forever.
+// Entry kinds, as the listing reports them (links followed). 0 answers the
+// handle 0. ENTRY_OTHER is a POSIX entry that is neither a regular file nor a
+// folder (FIFO, socket, device, dangling link): never a page, since handing
+// one to the converter could block it forever.
 constexpr int ENTRY_FILE = 1;
 constexpr int ENTRY_FOLDER = 2;
 constexpr int ENTRY_OTHER = 3;

@@ -14,7 +14,7 @@ struct ListingRecord {
   ListingRecord* previous;
   ListingRecord* next;
   DIR* directory;
-  std::string folder;   // with a trailing '/', to ask each entry's kind
+  std::string folder;   // with a trailing '/', for the kinds readdir leaves open
   std::string pattern;  // empty: every entry
   dirent* current;
 };
@@ -106,13 +106,21 @@ std::u16string entry_name(ListingHandle handle) {
 
 int entry_kind(ListingHandle handle) {
   if (handle == nullptr || handle->current == nullptr) return 0;
-  // Asked afresh, not taken from the listing's d_type: a converter runs
-  // between the listing and this call and may have removed the entry or put
-  // another kind in its place, and a FIFO handed over as a page would block
-  // the converter. Links are followed, so a link to a folder is a folder.
-  struct stat status;
-  const std::string full = handle->folder + handle->current->d_name;
-  return stat(full.c_str(), &status) == 0 ? kind_of_mode(status.st_mode) : ENTRY_OTHER;
+  switch (handle->current->d_type) {
+    case DT_DIR:
+      return ENTRY_FOLDER;
+    case DT_REG:
+      return ENTRY_FILE;
+    case DT_UNKNOWN:
+    case DT_LNK: {
+      // Follow links, so a link to a folder is a folder.
+      struct stat status;
+      const std::string full = handle->folder + handle->current->d_name;
+      return stat(full.c_str(), &status) == 0 ? kind_of_mode(status.st_mode) : ENTRY_OTHER;
+    }
+    default:
+      return ENTRY_OTHER;
+  }
 }
 
 void close_listing(ListingHandle handle) {
