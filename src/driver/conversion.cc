@@ -82,7 +82,7 @@ void convert_folder(ConversionRun& run, const std::u16string& folder_text) {
       const std::u16string full = folder + SEPARATOR + name;
       if (kind == ENTRY_FOLDER) {
         convert_folder(run, full);
-      } else if (kind == ENTRY_FILE && is_page(name) && path_size(full) >= 0) {
+      } else if (kind == ENTRY_FILE && is_page(name) && entry_kind_now(handle) == ENTRY_FILE) {
         // Asked again for a page alone, so the walk itself costs no query per
         // entry: a converter run since the listing was read may have removed
         // the page or put a FIFO, which would block the converter, in its

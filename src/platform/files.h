@@ -42,6 +42,10 @@ ListingHandle open_listing(const std::u16string& folder, const std::u16string& p
 int next_entry(ListingHandle handle);
 std::u16string entry_name(ListingHandle handle);
 int entry_kind(ListingHandle handle);
+// The current entry's kind as it is now rather than when it was listed: a
+// program run since may have removed the entry or put another in its place.
+// On Windows, where no entry can block a reader, it is the listed kind.
+int entry_kind_now(ListingHandle handle);
 void close_listing(ListingHandle handle);
 // Closes every listing still open, the one opened last first.
 void close_all_listings();

@@ -379,6 +379,50 @@ TEST(Listing, NamesThatAreNotUtf8SurviveTheRoundTrip) {
   EXPECT_NE(make_folder(text_of(temp.root) + u"/" + name + u"d"), 0);
   EXPECT_TRUE(fs::is_directory(temp.root / (bad + "d")));
 }
+
+TEST(Listing, PosixKindNowIsTheEntrysAsItIsAskedNotAsItWasListed) {
+  // The walk runs a converter between listing an entry and asking its kind;
+  // by then the entry may be gone or of another kind.
+  struct Change {
+    const char* label;
+    void (*apply)(const fs::path&);
+    int kind;
+  };
+  for (const Change change : {
+           Change{"removed", [](const fs::path& entry) { fs::remove(entry); }, ENTRY_OTHER},
+           Change{"now a FIFO",
+                  [](const fs::path& entry) {
+                    fs::remove(entry);
+                    mkfifo(entry.c_str(), 0600);
+                  },
+                  ENTRY_OTHER},
+           Change{"now a folder",
+                  [](const fs::path& entry) {
+                    fs::remove(entry);
+                    fs::create_directory(entry);
+                  },
+                  ENTRY_FOLDER},
+       }) {
+    SCOPED_TRACE(change.label);
+    TempFolder temp;
+    for (int i = 0; i < 5; ++i) write_file(temp.root / ("page" + std::to_string(i) + ".html"), "x");
+    const ListingHandle handle = open_listing(text_of(temp.root), u"*.*");
+    ASSERT_NE(handle, nullptr);
+    // Past the first read of the folder, so the rest comes from what it read.
+    ASSERT_NE(next_entry(handle), 0);
+    for (int i = 0; i < 5; ++i) change.apply(temp.root / ("page" + std::to_string(i) + ".html"));
+    int pages = 0;
+    while (next_entry(handle) != 0) {
+      const std::u16string name = entry_name(handle);
+      if (name == u"." || name == u"..") continue;
+      ++pages;
+      EXPECT_EQ(entry_kind(handle), ENTRY_FILE);  // as listed
+      EXPECT_EQ(entry_kind_now(handle), change.kind);
+    }
+    close_listing(handle);
+    EXPECT_GE(pages, 1);
+  }
+}
 #endif
 
 }  // namespace

@@ -112,15 +112,19 @@ int entry_kind(ListingHandle handle) {
     case DT_REG:
       return ENTRY_FILE;
     case DT_UNKNOWN:
-    case DT_LNK: {
+    case DT_LNK:
       // Follow links, so a link to a folder is a folder.
-      struct stat status;
-      const std::string full = handle->folder + handle->current->d_name;
-      return stat(full.c_str(), &status) == 0 ? kind_of_mode(status.st_mode) : ENTRY_OTHER;
-    }
+      return entry_kind_now(handle);
     default:
       return ENTRY_OTHER;
   }
+}
+
+int entry_kind_now(ListingHandle handle) {
+  if (handle == nullptr || handle->current == nullptr) return 0;
+  struct stat status;
+  const std::string full = handle->folder + handle->current->d_name;
+  return stat(full.c_str(), &status) == 0 ? kind_of_mode(status.st_mode) : ENTRY_OTHER;
 }
 
 void close_listing(ListingHandle handle) {

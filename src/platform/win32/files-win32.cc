@@ -148,6 +148,8 @@ int entry_kind(ListingHandle handle) {
   return (handle->current.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? ENTRY_FOLDER : ENTRY_FILE;
 }
 
+int entry_kind_now(ListingHandle handle) { return entry_kind(handle); }
+
 void close_listing(ListingHandle handle) {
   if (handle == nullptr) return;
   if (handle->find != INVALID_HANDLE_VALUE) FindClose(handle->find);
