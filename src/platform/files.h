@@ -50,16 +50,26 @@ void close_listing(ListingHandle handle);
 // Closes every listing still open, the one opened last first.
 void close_all_listings();
 
-// What makes two paths the same folder: device and inode on POSIX, volume
-// serial number and file index on Windows.
+// What makes two paths the same folder: volume and a file ID of up to 128
+// bits (device and inode on POSIX; the volume serial number and FILE_ID_INFO,
+// or the 64-bit file index, on Windows). Some file systems answer a file ID
+// of 0 for every folder, so an all-zero ID identifies nothing.
 struct FolderIdentity {
   std::uint64_t volume;
-  std::uint64_t index;
+  std::uint64_t file_low;
+  std::uint64_t file_high;
+  // The folder's own entry is a link (Windows: a reparse point, such as a
+  // junction), which may lead back into the walk.
+  bool link;
 };
 inline bool operator==(const FolderIdentity& a, const FolderIdentity& b) {
-  return a.volume == b.volume && a.index == b.index;
+  return a.volume == b.volume && a.file_low == b.file_low && a.file_high == b.file_high;
 }
-// Non-zero when the identity of the folder (links followed) could be read.
+inline bool identity_known(const FolderIdentity& identity) {
+  return identity.file_low != 0 || identity.file_high != 0;
+}
+// Non-zero when the folder (links followed) could be examined; its identity
+// is then known when identity_known says so, and link is set either way.
 int folder_identity(const std::u16string& folder, FolderIdentity* identity);
 
 }  // namespace mirrorpdf

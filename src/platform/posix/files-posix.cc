@@ -71,18 +71,24 @@ int make_folder(const std::u16string& path) {
 }
 
 ListingHandle open_listing(const std::u16string& folder, const std::u16string& pattern) {
-  std::string path = to_system_bytes(folder);
-  DIR* directory = opendir(path.empty() ? "." : path.c_str());
-  if (directory == nullptr) return nullptr;
   auto* record = new (std::nothrow) ListingRecord{};
-  if (record == nullptr) {
-    closedir(directory);
+  if (record == nullptr) return nullptr;
+  // Memory that cannot be had fails the listing, as a folder that cannot be
+  // read does.
+  bool ready = false;
+  try {
+    record->folder = to_system_bytes(folder);
+    if (!pattern.empty() && pattern != u"*.*" && pattern != u"*") record->pattern = to_system_bytes(pattern);
+    if (!record->folder.empty() && record->folder.back() != '/') record->folder += '/';
+    record->directory = opendir(record->folder.empty() ? "." : record->folder.c_str());
+    ready = record->directory != nullptr;
+  } catch (const std::bad_alloc&) {
+  }
+  if (!ready) {
+    if (record->directory != nullptr) closedir(record->directory);
+    delete record;
     return nullptr;
   }
-  record->directory = directory;
-  if (!path.empty() && path.back() != '/') path += '/';
-  record->folder = std::move(path);
-  if (!pattern.empty() && pattern != u"*.*" && pattern != u"*") record->pattern = to_system_bytes(pattern);
 
   const std::lock_guard<std::recursive_mutex> guard(registry->lock);
   record->next = registry->head;
@@ -94,7 +100,8 @@ ListingHandle open_listing(const std::u16string& folder, const std::u16string& p
 int next_entry(ListingHandle handle) {
   if (handle == nullptr) return 0;
   while ((handle->current = readdir(handle->directory)) != nullptr) {
-    if (handle->pattern.empty() || fnmatch(handle->pattern.c_str(), handle->current->d_name, 0) == 0) return 1;
+    if (handle->pattern.empty() || fnmatch(handle->pattern.c_str(), handle->current->d_name, 0) == 0)
+      return 1;
   }
   return 0;
 }
@@ -140,11 +147,14 @@ void close_all_listings() {
 }
 
 int folder_identity(const std::u16string& folder, FolderIdentity* identity) {
-  struct stat status;
   const std::string path = to_system_bytes(folder);
-  if (stat(path.empty() ? "." : path.c_str(), &status) != 0 || !S_ISDIR(status.st_mode)) return 0;
+  const char* name = path.empty() ? "." : path.c_str();
+  struct stat status;
+  if (lstat(name, &status) == 0) identity->link = S_ISLNK(status.st_mode);
+  if (stat(name, &status) != 0 || !S_ISDIR(status.st_mode)) return 0;
   identity->volume = static_cast<std::uint64_t>(status.st_dev);
-  identity->index = static_cast<std::uint64_t>(status.st_ino);
+  identity->file_low = static_cast<std::uint64_t>(status.st_ino);
+  identity->file_high = 0;
   return 1;
 }
 

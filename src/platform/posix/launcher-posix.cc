@@ -3,6 +3,7 @@
 #include <spawn.h>
 #include <sys/wait.h>
 
+#include <new>
 #include <string>
 #include <vector>
 
@@ -63,7 +64,8 @@ struct SpawnSetup {
     // The counterpart of a hidden console of its own: no terminal to write
     // to or read from, and a session apart from ours.
     for (int stream = 0; stream <= 2; ++stream) {
-      if (posix_spawn_file_actions_addopen(&actions, stream, "/dev/null", stream == 0 ? O_RDONLY : O_WRONLY, 0) != 0)
+      if (posix_spawn_file_actions_addopen(&actions, stream, "/dev/null", stream == 0 ? O_RDONLY : O_WRONLY,
+                                           0) != 0)
         ready = false;
     }
     if (posix_spawnattr_setflags(&attributes, POSIX_SPAWN_SETSID) != 0) ready = false;
@@ -77,7 +79,8 @@ struct SpawnSetup {
   SpawnSetup& operator=(const SpawnSetup&) = delete;
 };
 
-int spawn(const std::string& path, std::vector<std::string>& arguments, const SpawnSetup& setup, pid_t* child) {
+int spawn(const std::string& path, std::vector<std::string>& arguments, const SpawnSetup& setup,
+          pid_t* child) {
   std::vector<char*> argv;
   argv.reserve(arguments.size() + 1);
   for (std::string& argument : arguments) argv.push_back(argument.data());
@@ -87,9 +90,10 @@ int spawn(const std::string& path, std::vector<std::string>& arguments, const Sp
 
 }  // namespace
 
-int launch_program(const std::u16string& program, const std::u16string& parameters,
-                   const std::u16string& working_folder, LaunchFlags flags) {
-  if (program.empty()) return 0;
+namespace {
+
+int launch(const std::u16string& program, const std::u16string& parameters,
+           const std::u16string& working_folder, LaunchFlags flags) {
   SpawnSetup setup((flags & LAUNCH_HIDE) != 0);
   if (!setup.ready) return 0;
   if (!working_folder.empty() &&
@@ -115,6 +119,19 @@ int launch_program(const std::u16string& program, const std::u16string& paramete
     }
   }
   return 1;
+}
+
+}  // namespace
+
+int launch_program(const std::u16string& program, const std::u16string& parameters,
+                   const std::u16string& working_folder, LaunchFlags flags) {
+  if (program.empty()) return 0;
+  // A command line that cannot be built starts nothing.
+  try {
+    return launch(program, parameters, working_folder, flags);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
 }
 
 }  // namespace mirrorpdf
