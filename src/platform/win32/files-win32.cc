@@ -3,6 +3,7 @@
 #include <new>
 
 #include "platform/files.h"
+#include "platform/win32/extended_path.h"
 #include "platform/win32/wide.h"
 
 namespace mirrorpdf {
@@ -30,8 +31,14 @@ ListingRegistry* const registry = &the_registry;
 
 bool is_separator(char16_t c) { return c == u'\\' || c == u'/'; }
 
+// Every path reaches a file function through here: a deep tree's paths pass
+// MAX_PATH, which Windows refuses in the plain form.
+std::u16string for_system(const std::u16string& path, std::size_t limit = PLAIN_PATH_LIMIT) {
+  return extended_path(path, limit);
+}
+
 std::int64_t folder_if_drive(const std::u16string& root) {
-  return GetDriveTypeW(wide(root)) > DRIVE_NO_ROOT_DIR ? PATH_IS_FOLDER : PATH_MISSING;
+  return GetDriveTypeW(wide(for_system(root))) > DRIVE_NO_ROOT_DIR ? PATH_IS_FOLDER : PATH_MISSING;
 }
 
 void enter_record(ListingRecord* record) {
@@ -70,7 +77,7 @@ std::int64_t path_size(const std::u16string& path) {
 
   // Wildcards stay: the answer is then the first entry that matches.
   WIN32_FIND_DATAW found;
-  const HANDLE search = FindFirstFileW(wide(buffer), &found);
+  const HANDLE search = FindFirstFileW(wide(for_system(buffer)), &found);
   if (search != INVALID_HANDLE_VALUE) {
     FindClose(search);
     if ((found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) return PATH_IS_FOLDER;
@@ -83,8 +90,8 @@ std::int64_t path_size(const std::u16string& path) {
   const std::u16string_view start = std::u16string_view(buffer).substr(0, 2);
   if (start == u"\\\\" || start == u"//" || start == u"..") {
     const std::u16string root = buffer + u'\\';
-    DWORD attributes = GetFileAttributesW(wide(buffer));
-    if (attributes == INVALID_FILE_ATTRIBUTES) attributes = GetFileAttributesW(wide(root));
+    DWORD attributes = GetFileAttributesW(wide(for_system(buffer)));
+    if (attributes == INVALID_FILE_ATTRIBUTES) attributes = GetFileAttributesW(wide(for_system(root)));
     if (attributes != INVALID_FILE_ATTRIBUTES)
       return (attributes & FILE_ATTRIBUTE_DIRECTORY) != 0 ? PATH_IS_FOLDER : PATH_MISSING;
     return folder_if_drive(root);
@@ -96,7 +103,7 @@ int make_folder(const std::u16string& path) {
   std::u16string buffer = path;
   while (!buffer.empty() && (buffer.back() == u' ' || is_separator(buffer.back()))) buffer.pop_back();
   if (buffer.empty()) return 0;
-  return CreateDirectoryW(wide(buffer), nullptr) != 0 ? 1 : 0;
+  return CreateDirectoryW(wide(for_system(buffer, PLAIN_NEW_FOLDER_LIMIT)), nullptr) != 0 ? 1 : 0;
 }
 
 ListingHandle open_listing(const std::u16string& folder, const std::u16string& pattern) {
@@ -112,7 +119,7 @@ ListingHandle open_listing(const std::u16string& folder, const std::u16string& p
   if (!search.empty() && !is_separator(search.back())) search += u'\\';
   search += pattern.empty() ? u"*.*" : pattern;
 
-  record->find = FindFirstFileW(wide(search), &record->current);
+  record->find = FindFirstFileW(wide(for_system(search)), &record->current);
   bool opened = true;
   if (record->find != INVALID_HANDLE_VALUE) {
     record->first_handed_out = 0;
@@ -177,7 +184,7 @@ int folder_identity(const std::u16string& folder, FolderIdentity* identity) {
   CloseHandle(file);
   if (!read || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return 0;
   identity->volume = information.dwVolumeSerialNumber;
-  identity->index = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+  identity->file_low = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
   return 1;
 }
 
