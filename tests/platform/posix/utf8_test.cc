@@ -24,6 +24,19 @@ TEST(Utf8Boundary, DecodesValidTextAndEscapesEveryInvalidByte) {
       {"\xed\xa0\x80", u"\xDCED\xDCA0\xDC80"},     // an encoded surrogate
       {"\xf4\x90\x80\x80", u"\xDCF4\xDC90\xDC80\xDC80"},  // past U+10FFFF
       {"a\xe2\x82z", u"a\xDCE2\xDC82z"},
+      // Each side of every boundary between sequence lengths, and the last
+      // code point.
+      {"\x7f", u"\u007F"},
+      {"\xc2\x80", u"\u0080"},
+      {"\xdf\xbf", u"\u07FF"},
+      {"\xe0\xa0\x80", u"\u0800"},
+      {"\xef\xbf\xbf", u"\uFFFF"},
+      {"\xf0\x90\x80\x80", u"\U00010000"},
+      {"\xf4\x8f\xbf\xbf", u"\U0010FFFF"},
+      // Just past them: overlong forms of the code point below.
+      {"\xc1\xbf", u"\xDCC1\xDCBF"},
+      {"\xe0\x9f\xbf", u"\xDCE0\xDC9F\xDCBF"},
+      {"\xf0\x8f\xbf\xbf", u"\xDCF0\xDC8F\xDCBF\xDCBF"},
   };
   for (const Case& c : cases) {
     EXPECT_EQ(from_system_bytes(c.bytes), c.text);
