@@ -37,10 +37,14 @@ TEST(DeepTool, ToolBeyond260CharactersFindsItsOwnTree) {
   write_file(tool / "pb" / "page.html", "<p>deep</p>");
   const fs::path log = temp.root / "record.log";
 
-  const auto run = testing::run_program(tool / TOOL_NAME, {}, temp.root, {{"MIRRORPDF_RECORD", utf8_of(log)}},
-                                        std::chrono::seconds(10));
-  EXPECT_TRUE(run.started);
+  const fs::path own = fs::canonical(temp.root);
+  const auto run =
+      testing::run_confined(tool / TOOL_NAME, {}, temp.root, {own},
+                            {{"MIRRORPDF_RECORD", utf8_of(log)}, {"MIRRORPDF_RECORD_ROOT", utf8_of(own)}},
+                            std::chrono::seconds(10));
+  EXPECT_TRUE(run.started) << run.errors;
   EXPECT_EQ(run.exit_code, 0);
+  EXPECT_EQ(read_file(log).find("outside "), std::string::npos) << read_file(log);
 
   const auto runs = testing::read_records(log);
   ASSERT_EQ(runs.size(), 1u);

@@ -421,12 +421,11 @@ TEST(HostileTree, ConvertersThatMisbehaveDoNotStopTheWalkOrReachTheOutput) {
     close(inherited[0]);
     for (const PageCase& page : pages)
       EXPECT_EQ(fs::exists(site.pb2(page.target)), converter.writes_target) << page.target;
-    for (const RecordedRun& run : runs) {
-      if (run.fields.count("lingering") == 0) continue;
-      // The child outlived the run: the tool did not wait for it.
-      const pid_t child = static_cast<pid_t>(std::stol(run.fields.at("lingering")));
-      EXPECT_EQ(kill(child, SIGKILL), 0);
-    }
+    // Each child sleeps far beyond the time limit, so the run ending in time
+    // shows the tool did not wait for them. Their pids are the sandbox's
+    // own, not ours to signal: the sandbox takes them with it when it ends.
+    for (const RecordedRun& run : runs)
+      EXPECT_EQ(run.fields.count("lingering"), converter.mode == std::string("linger") ? 1u : 0u);
   }
 }
 #endif

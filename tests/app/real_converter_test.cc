@@ -36,7 +36,9 @@ TEST(RealConverter, EveryPageBecomesAPdfHoldingItsText) {
   write_page(tool / "pb" / "Index.HTML", "Quartz harbour");
   write_page(tool / "pb" / "news" / "2026" / "spring.htm", "Violet lantern");
 
-  const auto tool_run = run_program(tool / "mirrorpdf", {}, temp.root, {}, std::chrono::seconds(60));
+  const auto tool_run =
+      testing::run_confined(tool / "mirrorpdf", {}, temp.root, {temp.root}, {}, std::chrono::seconds(60));
+  EXPECT_TRUE(tool_run.started) << tool_run.errors;
   EXPECT_EQ(tool_run.exit_code, 0);
   EXPECT_EQ(tool_run.output + tool_run.errors, "");
 

@@ -47,7 +47,8 @@ TEST(RealConverterUnderWine, EveryPageBecomesAPdfHoldingItsText) {
   write_file(tool / "pb" / "notes.txt", "not a page");
 
   const auto tool_run =
-      testing::run_program(tool / "mirrorpdf.exe", {}, temp.root, {}, std::chrono::seconds(90));
+      testing::run_confined(tool / "mirrorpdf.exe", {}, temp.root, {temp.root}, {}, std::chrono::seconds(90));
+  EXPECT_TRUE(tool_run.started) << tool_run.errors;
   EXPECT_FALSE(tool_run.timed_out);
   EXPECT_EQ(tool_run.exit_code, 0);
   EXPECT_EQ(tool_run.output + tool_run.errors, "");

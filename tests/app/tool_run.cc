@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <set>
+#include <sstream>
 
 namespace mirrorpdf::testing {
 
@@ -94,12 +95,29 @@ std::string Site::target_text(const std::string& relative) const {
 }
 
 ProgramRun Site::launch(const std::string& mode, const std::vector<std::string>& arguments) const {
-  return run_program(tool / TOOL_NAME, arguments, elsewhere,
-                     {{"MIRRORPDF_RECORD", utf8_of(log)}, {"MIRRORPDF_RECORD_MODE", mode}}, time_limit);
+  const fs::path own = fs::canonical(temp.root);
+  const ProgramRun program = run_confined(tool / TOOL_NAME, arguments, elsewhere, {own},
+                                          {{"MIRRORPDF_RECORD", utf8_of(log)},
+                                           {"MIRRORPDF_RECORD_MODE", mode},
+                                           {"MIRRORPDF_RECORD_ROOT", utf8_of(own)}},
+                                          time_limit);
+  expect_nothing_outside(log);
+  return program;
+}
+
+void expect_nothing_outside(const fs::path& log) {
+  std::istringstream lines(read_file(log));
+  for (std::string line; std::getline(lines, line);) {
+    if (!line.starts_with("outside ")) continue;
+    std::string path;
+    for (std::size_t i = 8; i + 1 < line.size(); i += 2)
+      path += static_cast<char>(std::stoi(line.substr(i, 2), nullptr, 16));
+    ADD_FAILURE() << "a converter was to change a path outside the test's folder (left alone): " << path;
+  }
 }
 
 void expect_quiet_exit(const ProgramRun& program) {
-  EXPECT_TRUE(program.started);
+  EXPECT_TRUE(program.started) << program.errors;
   EXPECT_FALSE(program.timed_out);
   EXPECT_EQ(program.exit_code, 0);
   EXPECT_EQ(program.output, "");

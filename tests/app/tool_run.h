@@ -61,8 +61,9 @@ struct Site {
   std::string source_text(const std::string& relative) const;
   std::string target_text(const std::string& relative) const;
 
-  // Runs the tool with the recorder in the given mode and returns what it
-  // did, checking nothing.
+  // Runs the tool with the recorder in the given mode, confined to the
+  // test's folder, and returns what it did, checking only that no converter
+  // was handed a path outside that folder.
   ProgramRun launch(const std::string& mode = "", const std::vector<std::string>& arguments = {}) const;
 
   // Runs the tool and checks what holds for every run: it exits 0, prints
@@ -72,6 +73,10 @@ struct Site {
   // converter got a descriptor above the standard three.
   std::vector<RecordedRun> run(const std::string& mode = "", const std::vector<std::string>& arguments = {});
 };
+
+// Fails the test for every path outside the test's folder that the
+// recorder logged (and left alone).
+void expect_nothing_outside(const std::filesystem::path& log);
 
 // Exit status 0, nothing printed, ended in time.
 void expect_quiet_exit(const ProgramRun& program);

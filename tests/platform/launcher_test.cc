@@ -31,6 +31,7 @@ struct RecorderLog {
   fs::path log;
   explicit RecorderLog(const TempFolder& temp, const char* mode = "") : log(temp.root / "record.log") {
     set("MIRRORPDF_RECORD", log.string());
+    set("MIRRORPDF_RECORD_ROOT", temp.root.string());
     set("MIRRORPDF_RECORD_MODE", mode);
   }
   ~RecorderLog() { set("MIRRORPDF_RECORD_MODE", ""); }

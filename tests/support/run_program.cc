@@ -17,6 +17,8 @@ extern char** environ;
 
 #include <cwctype>
 #include <thread>
+
+#include "support/wine_host.h"
 #endif
 
 namespace mirrorpdf::testing {
@@ -254,5 +256,39 @@ ProgramRun run_program(const std::filesystem::path& program, const std::vector<s
 }
 
 #endif
+
+ProgramRun run_confined(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                        const std::filesystem::path& current_folder,
+                        const std::vector<std::filesystem::path>& writable,
+                        const std::vector<std::pair<std::string, std::string>>& environment_additions,
+                        std::chrono::milliseconds limit) {
+#ifndef _WIN32
+  // What confine exits with when it has run nothing.
+  constexpr int NO_SANDBOX = 125;
+  std::vector<std::string> command;
+  for (const std::filesystem::path& folder : writable) command.push_back(folder.string());
+  command.push_back("--");
+  command.push_back(program.string());
+  command.insert(command.end(), arguments.begin(), arguments.end());
+  ProgramRun run = run_program(MIRRORPDF_CONFINE, command, current_folder, environment_additions, limit);
+  if (run.exit_code == NO_SANDBOX && run.errors.starts_with("confine:")) run.started = false;
+  if (!run.started && run.errors.empty()) run.errors = "confine: " MIRRORPDF_CONFINE " could not be started";
+  return run;
+#else
+  // Checked on the machine beneath, from inside: the system read-only, the
+  // folders writable.
+  std::vector<std::string> check{
+      "/bin/sh", "-c", "for f; do test -w \"$f\" || exit 1; done; ! test -w / && ! test -w /usr", "sh"};
+  for (const std::filesystem::path& folder : writable) check.push_back(host_path_of(folder));
+  if (!wine_host_available() || run_on_host(check) != 0) {
+    ProgramRun refused;
+    refused.errors =
+        "confine: this program does not run in a sandbox (run it through cmake/wine-run), so the "
+        "tool is not started";
+    return refused;
+  }
+  return run_program(program, arguments, current_folder, environment_additions, limit);
+#endif
+}
 
 }  // namespace mirrorpdf::testing

@@ -28,4 +28,18 @@ ProgramRun run_program(const std::filesystem::path& program, const std::vector<s
                        const std::vector<std::pair<std::string, std::string>>& environment_additions = {},
                        std::chrono::milliseconds limit = std::chrono::seconds(30));
 
+// The same in a sandbox where only the folders named writable can be
+// written, for every run of the built tool: a fault that sends it, or a
+// stand-in converter it starts, out of its test's folder then fails the test
+// instead of changing the machine. On POSIX the run goes through
+// tests/support/confine (bubblewrap): a death by signal N shows as exit code
+// 128+N. Under Wine the whole test program already runs in such a sandbox
+// (cmake/wine-run); this checks that it does. Where there is no sandbox the
+// program is not started, and errors says why.
+ProgramRun run_confined(const std::filesystem::path& program, const std::vector<std::string>& arguments,
+                        const std::filesystem::path& current_folder,
+                        const std::vector<std::filesystem::path>& writable,
+                        const std::vector<std::pair<std::string, std::string>>& environment_additions = {},
+                        std::chrono::milliseconds limit = std::chrono::seconds(30));
+
 }  // namespace mirrorpdf::testing
