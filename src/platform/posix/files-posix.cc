@@ -85,7 +85,6 @@ ListingHandle open_listing(const std::u16string& folder, const std::u16string& p
   } catch (const std::bad_alloc&) {
   }
   if (!ready) {
-    if (record->directory != nullptr) closedir(record->directory);
     delete record;
     return nullptr;
   }
