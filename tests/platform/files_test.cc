@@ -12,6 +12,8 @@
 
 #ifdef _WIN32
 #include <windows.h>
+
+#include "support/wine_host.h"
 #else
 #include <dirent.h>
 #include <fcntl.h>
@@ -284,8 +286,30 @@ TEST(FolderIdentity, WindowsDirectoryLinkIsTheFolderItNames) {
   ASSERT_NE(folder_identity(text_of(temp.root / "a" / "b"), &b), 0);
   EXPECT_EQ(a, up);
   EXPECT_FALSE(a == b);
+  EXPECT_TRUE(identity_known(a));
+  EXPECT_FALSE(a.link);
+  EXPECT_FALSE(b.link);
+  // Wine shows a host link as a plain folder; Windows shows the link.
+  if (!testing::wine_host_available()) {
+    EXPECT_TRUE(up.link);
+  }
   write_file(temp.root / "file", "x");
   EXPECT_EQ(folder_identity(text_of(temp.root / "file"), &b), 0);  // not a folder
+}
+
+TEST(FolderIdentity, WindowsFolderPastMaxPathIsTheSameInEitherForm) {
+  TempFolder temp;
+  std::u16string deep = text_of(temp.root);
+  while (deep.size() <= 300) deep += u"\\" + std::u16string(60, u'q');
+  fs::create_directories(fs::path(deep) / "below");
+  FolderIdentity plain{}, extended{}, below{};
+  ASSERT_NE(folder_identity(deep, &plain), 0);
+  ASSERT_NE(folder_identity(u"\\\\?\\" + deep, &extended), 0);
+  ASSERT_NE(folder_identity(deep + u"\\below", &below), 0);
+  EXPECT_TRUE(identity_known(plain));
+  EXPECT_EQ(plain, extended);
+  EXPECT_FALSE(plain == below);
+  EXPECT_FALSE(plain.link);
 }
 
 TEST(Listing, WindowsCloseAllClosesEveryOpenListingLastOpenedFirst) {

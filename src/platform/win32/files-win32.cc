@@ -1,9 +1,11 @@
 #include <windows.h>
 
+#include <cstring>
 #include <new>
 
 #include "platform/files.h"
 #include "platform/win32/extended_path.h"
+#include "platform/win32/folder_id.h"
 #include "platform/win32/wide.h"
 
 namespace mirrorpdf {
@@ -115,11 +117,22 @@ ListingHandle open_listing(const std::u16string& folder, const std::u16string& p
   if (record == nullptr) return nullptr;
   enter_record(record);
 
-  std::u16string search = folder;
-  if (!search.empty() && !is_separator(search.back())) search += u'\\';
-  search += pattern.empty() ? u"*.*" : pattern;
+  // Memory that cannot be had fails the listing, as a folder that cannot be
+  // read does.
+  std::u16string search;
+  try {
+    search = folder;
+    if (!search.empty() && !is_separator(search.back())) search += u'\\';
+    search += pattern.empty() ? u"*.*" : pattern;
+    search = for_system(search);
+  } catch (const std::bad_alloc&) {
+    remove_record(record);
+    delete record;
+    return nullptr;
+  }
 
-  record->find = FindFirstFileW(wide(for_system(search)), &record->current);
+  // Nothing between the search and GetLastError may touch the error code.
+  record->find = FindFirstFileW(wide(search), &record->current);
   bool opened = true;
   if (record->find != INVALID_HANDLE_VALUE) {
     record->first_handed_out = 0;
@@ -173,18 +186,35 @@ void close_all_listings() {
 }
 
 int folder_identity(const std::u16string& folder, FolderIdentity* identity) {
-  const std::u16string path = folder.empty() ? u"." : folder;
+  const std::u16string path = for_system(folder.empty() ? u"." : folder);
+  // The entry's own attributes: the handle below sees what a link or
+  // junction names, not the link. Attributes that cannot be read do not
+  // show a plain folder.
+  const DWORD own = GetFileAttributesW(wide(path));
+  const bool link = own == INVALID_FILE_ATTRIBUTES || (own & FILE_ATTRIBUTE_REPARSE_POINT) != 0;
+
   // Backup semantics open a folder; a link or junction is followed to what it
   // names. No access rights are needed to read the identity.
   const HANDLE file = CreateFileW(wide(path), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                   nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (file == INVALID_HANDLE_VALUE) return 0;
+  FolderIdAnswers answers{};
+  FILE_ID_INFO id{};
+  // Refused before Windows 8: the 64-bit index is all there is then.
+  if (GetFileInformationByHandleEx(file, FileIdInfo, &id, sizeof id) != 0) {
+    answers.id_128_answered = true;
+    answers.volume_64 = id.VolumeSerialNumber;
+    static_assert(sizeof answers.id_128 == sizeof id.FileId.Identifier);
+    std::memcpy(answers.id_128, id.FileId.Identifier, sizeof answers.id_128);
+  }
   BY_HANDLE_FILE_INFORMATION information;
   const bool read = GetFileInformationByHandle(file, &information) != 0;
   CloseHandle(file);
   if (!read || (information.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) return 0;
-  identity->volume = information.dwVolumeSerialNumber;
-  identity->file_low = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+  answers.volume_32 = information.dwVolumeSerialNumber;
+  answers.index_64 = (std::uint64_t{information.nFileIndexHigh} << 32) | information.nFileIndexLow;
+  *identity = identity_from(answers);
+  identity->link = link;
   return 1;
 }
 
