@@ -96,7 +96,14 @@ std::string Site::target_text(const std::string& relative) const {
 
 ProgramRun Site::launch(const std::string& mode, const std::vector<std::string>& arguments) const {
   const fs::path own = fs::canonical(temp.root);
-  const ProgramRun program = run_confined(tool / TOOL_NAME, arguments, elsewhere, {own},
+  fs::path program_path = tool / TOOL_NAME;
+  std::vector<std::string> program_arguments = arguments;
+  if (!wrapper.empty()) {
+    program_arguments.insert(program_arguments.begin(), utf8_of(program_path));
+    program_arguments.insert(program_arguments.begin(), wrapper.begin() + 1, wrapper.end());
+    program_path = path_of(wrapper.front());
+  }
+  const ProgramRun program = run_confined(program_path, program_arguments, elsewhere, {own},
                                           {{"MIRRORPDF_RECORD", utf8_of(log)},
                                            {"MIRRORPDF_RECORD_MODE", mode},
                                            {"MIRRORPDF_RECORD_ROOT", utf8_of(own)}},

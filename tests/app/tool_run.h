@@ -50,6 +50,9 @@ struct Site {
   std::filesystem::path log;
   // Longer than any run takes, so that only a run that hangs reaches it.
   std::chrono::milliseconds time_limit = std::chrono::seconds(10);
+  // A program and its arguments the tool is started through, inside the
+  // sandbox (such as env with a library to preload into the tool alone).
+  std::vector<std::string> wrapper;
 
   explicit Site(bool with_converter = true);
 
