@@ -122,6 +122,23 @@ TEST(EndToEnd, TargetFoldersAreMadeOnlyOnTheWayToPagesAndExistingFilesStay) {
   EXPECT_EQ(read_file(site.pb2("a/notes.txt")), "also mine");
 }
 
+#ifndef _WIN32
+TEST(EndToEnd, TargetFoldersGetEveryPermissionTheUmaskLeaves) {
+  for (const mode_t mask : {mode_t{0}, mode_t{077}}) {
+    SCOPED_TRACE("umask " + std::to_string(mask));
+    Site site;
+    const mode_t saved = umask(mask);
+    expect_conversions(site, {{"a/b/page.html", "a/b/page.pdf"}});
+    umask(saved);
+    for (const char* folder : {"", "a", "a/b"}) {
+      struct stat status {};
+      ASSERT_EQ(stat(site.pb2(folder).c_str(), &status), 0) << folder;
+      EXPECT_EQ(status.st_mode & 07777, 0777 & ~mask) << "pb2/" << folder;
+    }
+  }
+}
+#endif
+
 TEST(EndToEnd, RootNamesRecurringInsideTheTreeAreKept) {
   Site site;
   std::vector<PageCase> cases = {

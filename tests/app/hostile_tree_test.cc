@@ -173,6 +173,22 @@ TEST(HostileTree, ThousandsOfEntriesInOneFolder) {
   EXPECT_TRUE(fs::is_regular_file(site.pb2("many/page number " + std::to_string(PAGES - 1) + ".pdf")));
 }
 
+TEST(HostileTree, ManySiblingFoldersUnderALowDescriptorLimit) {
+  // A folder's listing kept open after the folder is done would use the
+  // descriptors up, and the pages of the later folders would be lost
+  // without a trace.
+  constexpr int FOLDERS = 200;
+  Site site;
+  site.time_limit = std::chrono::seconds(60);
+  std::vector<PageCase> cases;
+  for (int i = 0; i < FOLDERS; ++i) {
+    const std::string folder = "folder " + std::to_string(i) + "/";
+    cases.push_back({folder + "page.html", folder + "page.pdf"});
+  }
+  const DescriptorLimit limit(32);
+  expect_handed_over(site, cases);
+}
+
 std::string from_hex(const std::string& digits) {
   std::string bytes;
   for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
