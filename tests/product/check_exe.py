@@ -24,6 +24,7 @@ ASM_V1 = "{urn:schemas-microsoft-com:asm.v1}"
 ASM_V3 = "{urn:schemas-microsoft-com:asm.v3}"
 COMPATIBILITY = "{urn:schemas-microsoft-com:compatibility.v1}"
 WINDOWS_SETTINGS = "{http://schemas.microsoft.com/SMI/2005/WindowsSettings}"
+WINDOWS_SETTINGS_2016 = "{http://schemas.microsoft.com/SMI/2016/WindowsSettings}"
 
 SUPPORTED_OS = {
     "{e2011457-1546-43c5-a5fe-008deee3d3f0}": "Windows Vista",
@@ -252,6 +253,8 @@ class ProductFile(unittest.TestCase):
 
         dpi = [element.text.strip() for element in root.iter(WINDOWS_SETTINGS + "dpiAware")]
         self.assertEqual(dpi, ["true"])
+        long_paths = [element.text.strip() for element in root.iter(WINDOWS_SETTINGS_2016 + "longPathAware")]
+        self.assertEqual(long_paths, ["true"])
 
         dependencies = [
             identity.attrib
