@@ -2,6 +2,8 @@
 // After windows.h, whose types it uses.
 #include <shellapi.h>
 
+#include <new>
+
 #include "platform/launcher.h"
 #include "platform/win32/wide.h"
 
@@ -25,13 +27,8 @@ void wait_and_close(HANDLE process, LaunchFlags flags) {
   CloseHandle(process);
 }
 
-}  // namespace
-
-int launch_program(const std::u16string& program, const std::u16string& parameters,
-                   const std::u16string& working_folder, LaunchFlags flags) {
-  // Nothing to start; an empty name is not handed to the shell either,
-  // which would open something of its own choosing, or nothing.
-  if (program.empty()) return 0;
+int launch(const std::u16string& program, const std::u16string& parameters,
+           const std::u16string& working_folder, LaunchFlags flags) {
   const bool hide = (flags & LAUNCH_HIDE) != 0;
 
   STARTUPINFOW startup{};
@@ -79,6 +76,21 @@ int launch_program(const std::u16string& program, const std::u16string& paramete
   // The shell may have handed the file to a program already running.
   if (shell.hProcess != nullptr) wait_and_close(shell.hProcess, flags);
   return 1;
+}
+
+}  // namespace
+
+int launch_program(const std::u16string& program, const std::u16string& parameters,
+                   const std::u16string& working_folder, LaunchFlags flags) {
+  // Nothing to start; an empty name is not handed to the shell either,
+  // which would open something of its own choosing, or nothing.
+  if (program.empty()) return 0;
+  // A command line that cannot be built starts nothing.
+  try {
+    return launch(program, parameters, working_folder, flags);
+  } catch (const std::bad_alloc&) {
+    return 0;
+  }
 }
 
 }  // namespace mirrorpdf
