@@ -46,8 +46,11 @@ TEST(RealConverterUnderWine, EveryPageBecomesAPdfHoldingItsText) {
   write_page(tool / "pb" / "news" / "2026" / "spring.htm", "Violet lantern");
   write_file(tool / "pb" / "notes.txt", "not a page");
 
-  const auto tool_run =
-      testing::run_confined(tool / "mirrorpdf.exe", {}, temp.root, {temp.root}, {}, std::chrono::seconds(90));
+  const fs::path log = temp.root / "record.log";
+  const auto tool_run = testing::run_confined(
+      tool / "mirrorpdf.exe", {}, temp.root, {temp.root},
+      {{"MIRRORPDF_RECORD_ROOT", temp.root.string()}, {"MIRRORPDF_RECORD", log.string()}},
+      std::chrono::seconds(90));
   EXPECT_TRUE(tool_run.started) << tool_run.errors;
   EXPECT_FALSE(tool_run.timed_out);
   EXPECT_EQ(tool_run.exit_code, 0);
@@ -62,6 +65,7 @@ TEST(RealConverterUnderWine, EveryPageBecomesAPdfHoldingItsText) {
     EXPECT_NE(text_in(pdf).find(words), std::string::npos);
   }
   EXPECT_FALSE(fs::exists(tool / "pb2" / "notes.pdf"));
+  EXPECT_EQ(read_file(log), "");  // the bridge logs only what it refused
 }
 
 }  // namespace

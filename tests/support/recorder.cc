@@ -19,6 +19,7 @@
 // "added_folder_page"). The kind of the source as the run starts is logged
 // as "source_kind", and the descriptors above 2 it was started with as
 // "descriptors".
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -88,17 +89,49 @@ Path full_path(const Path& path) {
   return out;
 }
 
+// The name the system gives an open file (\\??\\C:\\...), in characters;
+// 0 when it gives none.
+DWORD object_name(HANDLE handle, wchar_t* out, DWORD capacity) {
+  struct Name {
+    USHORT length;  // in bytes
+    USHORT maximum;
+    wchar_t* text;
+  };
+  using Query = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
+  const HMODULE ntdll = GetModuleHandleW(L"ntdll.dll");
+  const Query query =
+      ntdll == nullptr
+          ? nullptr
+          : reinterpret_cast<Query>(reinterpret_cast<void*>(GetProcAddress(ntdll, "NtQueryObject")));
+  alignas(Name) static char answer[sizeof(Name) + 65536 + 2];
+  ULONG needed = 0;
+  const int OBJECT_NAME_INFORMATION = 1;
+  if (query == nullptr || query(handle, OBJECT_NAME_INFORMATION, answer, sizeof answer, &needed) < 0)
+    return 0;
+  const Name* name = reinterpret_cast<const Name*>(answer);
+  const DWORD size = name->length / sizeof(wchar_t);
+  if (size >= capacity) return 0;
+  std::copy(name->text, name->text + size, out);
+  return size;
+}
+
 // An existing entry's real path, links followed; empty when it cannot be
 // opened.
 Path real_path(const Path& path) {
-  const HANDLE handle = CreateFileW(path.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+  // In extended form, or a path past MAX_PATH could not be opened.
+  const Path whole = path.size() > 2 && path[1] == L':' && path[2] == SLASH ? L"\\\\?\\" + path : path;
+  const HANDLE handle = CreateFileW(whole.c_str(), 0, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
                                     nullptr, OPEN_EXISTING, FILE_FLAG_BACKUP_SEMANTICS, nullptr);
   if (handle == INVALID_HANDLE_VALUE) return {};
-  wchar_t buffer[32768];
-  const DWORD size = GetFinalPathNameByHandleW(handle, buffer, 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  static wchar_t buffer[32768];
+  DWORD size = GetFinalPathNameByHandleW(handle, buffer, 32768, FILE_NAME_NORMALIZED | VOLUME_NAME_DOS);
+  // Wine answers only up to MAX_PATH; the object's own name, asked for
+  // directly, has no such limit.
+  if (size == 0 || size >= 32768) size = object_name(handle, buffer, 32768);
   CloseHandle(handle);
   if (size == 0 || size >= 32768) return {};
   Path out(buffer, size);
+  if (out.starts_with(L"\\??\\")) out = out.substr(4);
   if (out.starts_with(L"\\\\?\\UNC\\")) return L"\\\\" + out.substr(8);
   if (out.starts_with(L"\\\\?\\")) return out.substr(4);
   return out;
@@ -151,7 +184,9 @@ Path inside(const Root& root, const Path& path, bool follow) {
   const std::size_t slash = full.rfind(SLASH);
   if (full.empty() || slash == Path::npos) return {};
   const Path name = full.substr(slash + 1);
-  const Path folder = real_path(full.substr(0, slash + 1));
+  // Without a trailing separator, which the extended form does not allow;
+  // a drive root keeps its own.
+  const Path folder = real_path(full.substr(0, slash == 2 ? 3 : slash));
   const bool link_at_end = follow && exists(full);
   const std::string shown = utf8(path.c_str());
 #else
