@@ -54,6 +54,13 @@ TEST(Confinement, OnlyTheNamedFoldersCanBeWritten) {
        {own / "inside" / "current" / "way"},
        {own / "outside" / "made"}},
       {"a folder beside the temporary folder", "mkdir \"$1\"", false, {}, {sibling}},
+      {"the system remounted writable",
+       "mount -o remount,bind,rw / 2>/dev/null && echo x >remounted",
+       false,
+       {},
+       {own / "inside" / "current" / "remounted"}},
+      // Processes as its own pid namespace numbers them, not as the system does.
+      {"its own /proc", "read pid rest </proc/self/stat && test \"$pid\" = $$", true, {}, {}},
       {"a private /tmp", "echo x >\"$2\" && test -f \"$2\"", true, {}, {in_tmp}},
   };
   for (const Attempt& attempt : attempts) {
@@ -82,6 +89,28 @@ TEST(Confinement, ExitStatusOutputAndTimeLimitComeThrough) {
   EXPECT_EQ(exited.errors, "err\n");
   const auto slow = run_confined("/bin/sleep", {"20"}, own, {own}, {}, std::chrono::milliseconds(500));
   EXPECT_TRUE(slow.timed_out);
+}
+
+TEST(Confinement, StartsInsideAnotherSandbox) {
+  // The suite itself may run in one, as a caller would make it: as root, or
+  // in a user namespace of its own.
+  TempFolder temp;
+  const fs::path own = fs::canonical(temp.root);
+  fs::create_directories(own / "inner");
+  const std::vector<std::string> outer = {"--ro-bind",    "/",     "/",      "--dev",      "/dev",
+                                          "--proc",       "/proc", "--bind", own.string(), own.string(),
+                                          "--unshare-pid"};
+  for (const bool user_namespace : {false, true}) {
+    SCOPED_TRACE(user_namespace ? "in a user namespace" : "as root");
+    std::vector<std::string> command = outer;
+    if (user_namespace) command.push_back("--unshare-user");
+    const std::string inner = (own / "inner").string();
+    command.insert(command.end(), {MIRRORPDF_CONFINE, inner, "--", "/bin/sh", "-c", "echo x >made"});
+    fs::remove(own / "inner" / "made");
+    const auto run = testing::run_program("/usr/bin/bwrap", command, own / "inner");
+    EXPECT_EQ(run.exit_code, 0) << run.errors;
+    EXPECT_EQ(read_file(own / "inner" / "made"), "x\n");
+  }
 }
 
 TEST(Confinement, WithoutASandboxNothingIsStarted) {
