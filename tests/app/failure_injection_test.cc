@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/tool_run.h"
+#include "support/hex.h"
 
 namespace mirrorpdf::testing {
 namespace {
@@ -30,13 +31,6 @@ struct FailureLog {
   std::vector<Failure> failures;
   std::map<std::string, long> calls;  // how often each call was made
 };
-
-std::string unhex(const std::string& digits) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
-    bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
-  return bytes;
-}
 
 FailureLog read_failure_log(const fs::path& file) {
   FailureLog log;

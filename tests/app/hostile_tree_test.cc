@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "app/tool_run.h"
+#include "support/hex.h"
 
 #ifndef _WIN32
 #include <fcntl.h>
@@ -189,17 +190,10 @@ TEST(HostileTree, ManySiblingFoldersUnderALowDescriptorLimit) {
   expect_handed_over(site, cases);
 }
 
-std::string from_hex(const std::string& digits) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
-    bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
-  return bytes;
-}
-
 std::set<std::string> logged(const std::vector<RecordedRun>& runs, const std::string& field) {
   std::set<std::string> paths;
   for (const RecordedRun& run : runs)
-    if (run.fields.count(field) != 0) paths.insert(from_hex(run.fields.at(field)));
+    if (run.fields.count(field) != 0) paths.insert(testing::unhex(run.fields.at(field)));
   return paths;
 }
 

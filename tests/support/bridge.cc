@@ -13,19 +13,12 @@
 #include <fstream>
 #include <string>
 
+#include "support/hex.h"
 #include "support/wine_host.h"
 
 namespace {
 
-std::string hex(const std::string& bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (const char c : bytes) {
-    out += digits[static_cast<unsigned char>(c) >> 4];
-    out += digits[static_cast<unsigned char>(c) & 15];
-  }
-  return out;
-}
+using mirrorpdf::testing::hex;
 
 std::wstring wide(const char* text) {
   if (text == nullptr) return {};
@@ -56,7 +49,8 @@ int wmain(int argc, wchar_t** argv) {
        "bridge", root, source, target});
   if (status == 99) {
     const std::wstring log = wide(std::getenv("MIRRORPDF_RECORD"));
-    if (!log.empty()) std::ofstream(std::filesystem::path(log), std::ios::app) << "outside " << hex(target) << "\n";
+    if (!log.empty())
+      std::ofstream(std::filesystem::path(log), std::ios::app) << "outside " << hex(target) << "\n";
   }
   return status < 0 ? 4 : status;
 }

@@ -42,17 +42,11 @@
 #include <vector>
 #endif
 
+#include "support/hex.h"
+
 namespace {
 
-std::string hex(std::string_view bytes) {
-  static const char digits[] = "0123456789abcdef";
-  std::string out;
-  for (const char c : bytes) {
-    out += digits[static_cast<unsigned char>(c) >> 4];
-    out += digits[static_cast<unsigned char>(c) & 15];
-  }
-  return out;
-}
+using mirrorpdf::testing::hex;
 
 std::string environment(const char* name) {
   const char* value = std::getenv(name);

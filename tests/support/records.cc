@@ -5,19 +5,9 @@
 
 #include "driver/text_rules.h"
 #include "platform/process.h"
+#include "support/hex.h"
 
 namespace mirrorpdf::testing {
-
-namespace {
-
-std::string unhex(const std::string& digits) {
-  std::string bytes;
-  for (std::size_t i = 0; i + 1 < digits.size(); i += 2)
-    bytes += static_cast<char>(std::stoi(digits.substr(i, 2), nullptr, 16));
-  return bytes;
-}
-
-}  // namespace
 
 std::vector<RecordedRun> read_records(const std::filesystem::path& log) {
   std::vector<RecordedRun> runs;
